@@ -1,0 +1,77 @@
+#include "app/program.h"
+
+namespace quorvane {
+
+alignas(8) const StaticData kStaticData = {
+    {1, 0},
+    "",
+};
+
+namespace {
+
+// The system-library functions the program declares, by index.
+constexpr const char* kDllLibraries[] = {
+    "Winhttp.dll", "Winhttp.dll", "Winhttp.dll", "Winhttp.dll", "Winhttp.dll",
+    "Winhttp.dll", "Winhttp.dll", "Winhttp.dll", "Winhttp.dll", "Winhttp.dll",
+    "Winhttp.dll", "Winhttp.dll", "Winhttp.dll", "Winhttp.dll", "Winhttp.dll",
+    "ole32.dll",   "ole32.dll",   "Kernel32.dll", "kernel32.dll",
+};
+constexpr const char* kDllFunctions[] = {
+    "WinHttpCheckPlatform",   "WinHttpCrackUrl",        "WinHttpOpen",
+    "WinHttpSetTimeouts",     "WinHttpConnect",         "WinHttpOpenRequest",
+    "WinHttpSetCredentials",  "WinHttpCloseHandle",     "WinHttpSetOption",
+    "WinHttpAddRequestHeaders", "WinHttpSendRequest",   "WinHttpReceiveResponse",
+    "WinHttpQueryDataAvailable", "WinHttpReadData",     "WinHttpQueryHeaders",
+    "CoInitialize",           "CoUninitialize",         "MultiByteToWideChar",
+    "WideCharToMultiByte",
+};
+static_assert(std::size(kDllLibraries) == 19 && std::size(kDllFunctions) == 19);
+
+const qv::CommandLibraryDescriptor* const kCommandLibraries[] = {&qv::CoreCommandLibrary()};
+
+void Initialise() {}
+void CleanUp(int32_t) { ServiceBase().Reset(); }
+int32_t Start() { return 0; }
+
+// The program's code base: window templates name their event handlers relative to it.
+void CodeBase() {}
+
+}  // namespace
+
+qv::OwnedText& ServiceBase() {
+  static qv::OwnedText base;
+  return base;
+}
+
+const qv::ProgramDescription& Description() {
+  static const qv::ProgramDescription description = {
+      .formatValue = 3,
+      .reserved = 0,
+      .buildValue = 112204,
+      .codeBase = reinterpret_cast<const void*>(&CodeBase),
+      .staticData = &kStaticData,
+      .staticDataLength = static_cast<int32_t>(sizeof kStaticData),
+      .windowTemplates = nullptr,
+      .windowTemplateLength = 0,
+      .commandLibraryCount = 1,
+      .commandLibraries = kCommandLibraries,
+      .dllCommandCount = 19,
+      .dllLibraryNames = kDllLibraries,
+      .dllFunctionNames = kDllFunctions,
+  };
+  return description;
+}
+
+const qv::ProgramRoutines& Routines() {
+  static const qv::ProgramRoutines routines = {
+      .initialise = &Initialise,
+      .cleanUp = &CleanUp,
+      .start = &Start,
+      .startWindowId = kMainWindowId,
+  };
+  return routines;
+}
+
+int ProgramMain(int argc, char** argv) { return qv::RunProgram(argc, argv, Description(), Routines()); }
+
+}  // namespace quorvane

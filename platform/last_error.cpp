@@ -1,0 +1,11 @@
+#include "platform/windows_types.h"
+
+namespace win {
+namespace {
+thread_local DWORD t_lastError = ERROR_SUCCESS;
+}
+
+DWORD GetLastError() { return t_lastError; }
+void SetLastError(DWORD code) { t_lastError = code; }
+
+}  // namespace win
