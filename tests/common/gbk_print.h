@@ -19,3 +19,8 @@ struct Gbk {
 void PrintTo(const Gbk& text, std::ostream* os);
 
 }  // namespace qvtest
+
+namespace qvtest {
+// A u8"" literal as a plain std::string of UTF-8 bytes (for matching what the helpers print).
+inline std::string Utf8(const char8_t* s) { return std::string(reinterpret_cast<const char*>(s)); }
+}  // namespace qvtest
