@@ -11,8 +11,15 @@ inline constexpr UINT CP_GBK = 936;
 inline constexpr UINT CP_UTF8 = 65001;
 
 inline constexpr DWORD MB_PRECOMPOSED = 0x00000001;
+inline constexpr DWORD MB_COMPOSITE = 0x00000002;
+inline constexpr DWORD MB_USEGLYPHCHARS = 0x00000004;
 inline constexpr DWORD MB_ERR_INVALID_CHARS = 0x00000008;
+inline constexpr DWORD WC_DISCARDNS = 0x00000010;
+inline constexpr DWORD WC_SEPCHARS = 0x00000020;
+inline constexpr DWORD WC_DEFAULTCHAR = 0x00000040;
+inline constexpr DWORD WC_ERR_INVALID_CHARS = 0x00000080;
 inline constexpr DWORD WC_COMPOSITECHECK = 0x00000200;
+inline constexpr DWORD WC_NO_BEST_FIT_CHARS = 0x00000400;
 
 // Windows contract: cbMultiByte / cchWideChar of -1 means NUL-terminated (the NUL is converted and
 // counted); a zero output size measures; the result is the number of units written or needed,
