@@ -14,14 +14,14 @@ TEST(ProgramDeathTest, StartsAndReportsTheMissingStartWindow) {
   EXPECT_EXIT(
       {
         qvtest::DismissBoxesAndReport();
-        char name[] = "quorvane";
-        char* argv[] = {name, nullptr};
+        static char name[] = "quorvane";
+        static char* argv[2] = {name};
         ProgramMain(1, argv);
       },
       testing::ExitedWithCode(255),
       qvtest::BoxMarker(qvtest::Utf8(u8"错误"), 0x10) +
           qvtest::Utf8(u8"\n运行时出错!\r\n\r\n错误信息：载入启动窗口失败\r\n\r\n运行时错误相关信息值") +
-          ".*: 0, 0\r\nEND-BOX");
+          ".*: 0, 0\r\n\nEND-BOX");
 }
 
 TEST(Program, DescriptionMatchesTheProgram) {

@@ -86,7 +86,7 @@ TEST(RuntimeErrorDeathTest, RaiseShowsTheErrorBoxThenExitsWithMinusOne) {
       testing::ExitedWithCode(255),
       qvtest::BoxMarker(qvtest::Utf8(u8"错误"), 0x10) +
           qvtest::Utf8(u8"\n运行时出错!\r\n\r\n错误代码：4\r\n\r\n错误信息：数组成员引用下标必须大于等于1\r\n") +
-          ".*67200197, 8694\r\nEND-BOX");
+          ".*67200197, 8694\r\n\nEND-BOX");
 }
 
 }  // namespace

@@ -138,20 +138,21 @@ TEST(StartupDeathTest, LoopEndsWhenTheLastWindowIsDestroyedAndIdleCallbacksRun) 
   EXPECT_EXIT(
       {
         static TestWindow window;
-        static int idleRuns = 0;
         InitialiseRuntime(TestDescription());
         RegisterLoadedWindow(&window);
+        // Registered first, so run last; its window is not loaded, so it is dropped unrun.
+        AddIdleCallback(0x52019999, [](void*) { std::fprintf(stderr, "orphan ran\n"); }, nullptr);
+        AddIdleCallback(0, [](void*) { std::fprintf(stderr, "idle any\n"); }, nullptr);
         AddIdleCallback(window.WindowId(), [](void*) {
-          if (++idleRuns == 3) {
-            UnregisterLoadedWindow(&window);
-            OnRuntimeWindowDestroyed();
-          }
+          std::fprintf(stderr, "idle window\n");
+          UnregisterLoadedWindow(&window);
+          OnRuntimeWindowDestroyed();
         }, nullptr);
         RunMessageLoop();
-        std::fprintf(stderr, "idle ran %d\n", idleRuns);
+        std::fprintf(stderr, "loop returned, %zu callbacks left\n", Runtime().idleCallbackCount);
         EndProgram(0);
       },
-      testing::ExitedWithCode(0), "idle ran 3");
+      testing::ExitedWithCode(0), "idle window\nidle any\nloop returned, 2 callbacks left\n");
 }
 
 TEST(StartupDeathTest, AnotherThreadHandsTheShutdownToTheMainThread) {
