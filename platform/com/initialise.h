@@ -2,13 +2,9 @@
 // returns S_OK, each further one S_FALSE, and every successful call is balanced by CoUninitialize.
 #pragma once
 
-#include "platform/windows_types.h"
+#include "platform/com/hresult.h"
 
 namespace win {
-
-inline constexpr HRESULT S_OK = 0;
-inline constexpr HRESULT S_FALSE = 1;
-inline constexpr HRESULT CO_E_NOTINITIALIZED = static_cast<HRESULT>(0x800401F0);
 
 HRESULT CoInitialize(void* reserved);
 void CoUninitialize();
