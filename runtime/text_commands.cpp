@@ -166,7 +166,9 @@ void FindText(RuntimeValue* result, int32_t argumentCount, RuntimeValue* argumen
   ReturnInt(result, -1);
   if (begin >= text.size()) return;
   if (sought.empty()) return ReturnInt(result, 1);
-  Finder finder(text.data(), text.size(), text.size(), begin, sought, ignoreCase);
+  // Characters are read from the start of the text, so a start inside a double-byte character
+  // resumes at the next character instead of pairing the trail byte with the byte after it.
+  Finder finder(text.data(), text.size(), text.size(), 0, sought, ignoreCase);
   const size_t found = finder.Next(begin);
   if (found != npos) ReturnInt(result, static_cast<int32_t>(found + 1));
 }
@@ -202,7 +204,7 @@ void ReplaceSubtext(RuntimeValue* result, int32_t argumentCount, RuntimeValue* a
   // Replacing with something no longer than the sought text never grows the text.
   TextBuilder out(replacement.size() <= sought.size() ? text.size() : text.size() + text.size() / 4 + 64);
   out.Append(text.substr(0, begin));
-  Finder finder(text.data(), text.size(), text.size(), begin, sought, !caseSensitive);
+  Finder finder(text.data(), text.size(), text.size(), 0, sought, !caseSensitive);  // as in FindText
   size_t copied = begin;
   for (size_t at = finder.Next(begin); at != npos; at = finder.Next(copied)) {
     out.Append(text.substr(copied, at - copied));

@@ -97,7 +97,8 @@ TEST(TextCommands, FindTextAndFindTextReverse) {
       {"\xC4\xB0\xB0\xA1", "\xB0", {}, {}, 3, 3},
       {"ab\xB0", "\xB0", {}, {}, -1, -1},  // a lead byte before the NUL ends the scan
       {"中文中文", "文", {}, {}, 3, 7},
-      {"中文中文", "文", 4, {}, -1, -1},  // scanning from a trail byte reads pairs from there
+      {"中文中文", "文", 4, {}, 7, -1},  // a start inside a character resumes at the next one
+      {"中文abc", "abc", 2, {}, 5, -1},
       {"中文中文", "文", 5, {}, 7, 3},
       {"ABCabc", "bc", {}, true, 2, 5},
       {"ABCabc", "bc", {}, false, 5, 5},
@@ -249,7 +250,8 @@ TEST(TextCommands, LongRepetitiveInputsStayLinear) {
   EXPECT_EQ(cmd::FindTextReverse(as.c_str(), "aa"), (1 << 20) - 1);
   EXPECT_EQ(cmd::ReplaceSubtext(highs.c_str(), "\xB0\xB0", "x", {}, {}, true).size(), size_t{1} << 19);
   EXPECT_EQ(cmd::SplitText(highs.c_str(), "\xB0").size(), int64_t{1} << 20);
-  EXPECT_EQ(cmd::FindText(highs.c_str(), "\xB0", 2), 2);  // reading from a trail byte
+  EXPECT_EQ(cmd::FindText(highs.c_str(), "\xB0", 2), 3);  // a start inside a character
+  EXPECT_EQ(cmd::FindText(highs.c_str(), "\xB0", 1 << 19), (1 << 19) + 1);
 }
 
 // A plain model of the character-stepping scans, one position at a time, against which the
@@ -275,9 +277,10 @@ struct Model {
   static size_t Step(const std::string& t, size_t p) { return p + (Lead(t[p]) ? 2 : 1); }
   static bool Stops(const std::string& t, size_t p) { return Lead(t[p]) && p + 1 == t.size(); }
 
+  // Characters are always read from the start of the text; b only bounds where matches may start.
   static int32_t Find(const std::string& t, const std::string& s, size_t b, bool fold) {
-    for (size_t p = b; p < t.size() && !Stops(t, p); p = Step(t, p))
-      if (MatchAt(t, p, s, fold)) return static_cast<int32_t>(p + 1);
+    for (size_t p = 0; p < t.size() && !Stops(t, p); p = Step(t, p))
+      if (p >= b && MatchAt(t, p, s, fold)) return static_cast<int32_t>(p + 1);
     return -1;
   }
   static int32_t FindReverse(const std::string& t, const std::string& s, size_t e, bool fold) {
@@ -287,8 +290,9 @@ struct Model {
     return last;
   }
   static std::string Replace(const std::string& t, const std::string& s, const std::string& r, size_t b, bool fold) {
-    std::string out = t.substr(0, b);
-    size_t p = b;
+    size_t p = 0;
+    while (p < b && p < t.size() && !Stops(t, p)) p = Step(t, p);
+    std::string out = t.substr(0, p);
     while (p < t.size() && !Stops(t, p)) {
       if (MatchAt(t, p, s, fold)) {
         out += r;
