@@ -38,11 +38,6 @@
 
 namespace win {
 
-// GetLastError codes of library loading.
-inline constexpr DWORD ERROR_INVALID_HANDLE = 6;
-inline constexpr DWORD ERROR_MOD_NOT_FOUND = 126;
-inline constexpr DWORD ERROR_PROC_NOT_FOUND = 127;
-
 // A procedure address as GetProcAddress hands it out.
 using FARPROC = intptr_t (*)();
 

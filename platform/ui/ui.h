@@ -10,11 +10,6 @@
 
 namespace win {
 
-// GetLastError codes set by the user-interface services.
-inline constexpr DWORD ERROR_ACCESS_DENIED = 5;
-inline constexpr DWORD ERROR_INVALID_MSGBOX_STYLE = 1158;
-inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
-
 // Creates the application object once (idempotent). Other calls create it on demand, so a message
 // box works even when nothing set the application up, as on Windows. The first call should come
 // from the main thread: the thread that creates the application is the one that shows widgets.
