@@ -1,5 +1,9 @@
 #include "app/program.h"
 
+#include <string_view>
+
+#include "regex/regex_object.h"
+
 namespace quorvane {
 
 alignas(8) const StaticData kStaticData = {
@@ -26,6 +30,9 @@ constexpr const char* kDllFunctions[] = {
     "WideCharToMultiByte",
 };
 static_assert(std::size(kDllLibraries) == 19 && std::size(kDllFunctions) == 19);
+// The classes call their declared commands by index: keep the indices and the table in step.
+static_assert(std::string_view(kDllFunctions[kDllCoInitialize]) == "CoInitialize");
+static_assert(std::string_view(kDllFunctions[kDllCoUninitialize]) == "CoUninitialize");
 
 const qv::CommandLibraryDescriptor* const kCommandLibraries[] = {&qv::CoreCommandLibrary()};
 

@@ -11,6 +11,8 @@
 #include "platform/com/initialise.h"
 #include "platform/heap/heap.h"
 #include "platform/ui/ui.h"
+#include "runtime/automation.h"
+#include "runtime/dll_commands.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/window_registry.h"
@@ -116,6 +118,8 @@ void InitialiseRuntime(const ProgramDescription& d) {
     win::OleInitialize(nullptr);
     s.info.oleInitialised = true;
   }
+  RegisterAutomationClasses();
+  RegisterAutomationCommands();
 
   RecordProgramLocation(s.info);
   if (!s.info.programDirectory.empty() && chdir(s.info.programDirectory.c_str()) != 0) {
@@ -196,6 +200,7 @@ void ShutdownRuntime(int32_t exitCode) {
     if (library->notification) library->notification(notify::ShutDown, 0, 0);
   s.libraries.clear();
 
+  ReleaseDllCommandLibraries();  // the libraries loaded for declared DLL commands
   s.dllLibraryNames.clear();
   s.dllFunctionNames.clear();
 
@@ -237,7 +242,7 @@ int RunProgram(int argc, char** argv, const ProgramDescription& description, con
 RuntimeEntryTable& RuntimeEntries() {
   static RuntimeEntryTable table = {
       &RaiseRuntimeError,
-      nullptr,  // CallDllCommand, installed by the declared DLL command support
+      reinterpret_cast<void*>(&CallDllCommandEntry),
       static_cast<RuntimeValue (*)(CommandEntry, int32_t, RuntimeValue*)>(&CallCommand),
       static_cast<RuntimeValue (*)(CommandEntry, int32_t, RuntimeValue*)>(&CallCommand),
       nullptr,  // property read, installed by the component support
