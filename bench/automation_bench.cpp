@@ -8,6 +8,8 @@
 // much of RegExpRuntime is the code-page conversion of the subject, which the peer is spared.
 #include <benchmark/benchmark.h>
 
+#include "bench/ratio_reporter.h"
+
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include <duktape.h>
 #include <pcre2.h>
@@ -247,34 +249,6 @@ BENCHMARK(RegExpRuntime)->Unit(benchmark::kMillisecond);
 BENCHMARK(RegExpPeer)->Unit(benchmark::kMillisecond);
 BENCHMARK(RegExpSubjectConversion)->Unit(benchmark::kMillisecond);
 
-// Prints the usual table, then each Runtime time divided by the time of its Peer (the median when
-// repetitions are asked for).
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      if (run.run_type == Run::RT_Iteration || median)
-        m_times[run.run_name.str()] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    std::printf("\ncommands / library peer:   real    cpu\n");
-    for (const auto& [name, times] : m_times) {
-      const size_t at = name.find("Runtime");
-      if (at == std::string::npos) continue;
-      const auto peer = m_times.find(std::string(name).replace(at, 7, "Peer"));
-      if (peer == m_times.end() || peer->second.first <= 0 || peer->second.second <= 0) continue;
-      std::printf("  %-22s %6.2f %6.2f\n", name.c_str(), times.first / peer->second.first,
-                  times.second / peer->second.second);
-    }
-  }
-
- private:
-  std::map<std::string, std::pair<double, double>> m_times;  // real, cpu
-};
 
 }  // namespace
 
@@ -289,7 +263,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "the commands and their library peers disagree\n");
     return 1;
   }
-  RatioReporter reporter;
+  qvbench::RatioReporter reporter("commands / library peer:");
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   win::CoUninitialize();

@@ -3,6 +3,8 @@
 // time of every command is printed as a ratio to its peer.
 #include <benchmark/benchmark.h>
 
+#include "bench/ratio_reporter.h"
+
 #include <cstdio>
 #include <map>
 #include <random>
@@ -146,34 +148,6 @@ BENCHMARK(SplitPeer<0>)->Name("SplitPeer/FullStop")->Unit(benchmark::kMillisecon
 BENCHMARK(SplitRuntime<1>)->Name("SplitRuntime/Comma")->Unit(benchmark::kMillisecond);
 BENCHMARK(SplitPeer<1>)->Name("SplitPeer/Comma")->Unit(benchmark::kMillisecond);
 
-// Prints the usual table, then each Runtime time divided by the time of its Peer (the median when
-// repetitions are asked for).
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  void ReportRuns(const std::vector<Run>& runs) override {
-    ConsoleReporter::ReportRuns(runs);
-    for (const Run& run : runs) {
-      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
-      if (run.run_type == Run::RT_Iteration || median)
-        m_times[run.run_name.str()] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
-    }
-  }
-  void Finalize() override {
-    ConsoleReporter::Finalize();
-    std::printf("\nruntime / std peer:        real    cpu\n");
-    for (const auto& [name, times] : m_times) {
-      const size_t at = name.find("Runtime");
-      if (at == std::string::npos) continue;
-      const auto peer = m_times.find(std::string(name).replace(at, 7, "Peer"));
-      if (peer == m_times.end() || peer->second.first <= 0 || peer->second.second <= 0) continue;
-      std::printf("  %-22s %6.2f %6.2f\n", name.c_str(), times.first / peer->second.first,
-                  times.second / peer->second.second);
-    }
-  }
-
- private:
-  std::map<std::string, std::pair<double, double>> m_times;  // real, cpu
-};
 
 }  // namespace
 
@@ -184,7 +158,7 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "the commands and their std peers disagree on the sample text\n");
     return 1;
   }
-  RatioReporter reporter;
+  qvbench::RatioReporter reporter("runtime / std peer:");
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
   return 0;
