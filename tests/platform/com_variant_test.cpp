@@ -2,6 +2,8 @@
 // interfaces (counted), arrays, records and references.
 #include <gtest/gtest.h>
 
+#include "common/counting_record_info.h"
+
 #include <cstddef>
 #include <cstring>
 #include <string_view>
@@ -35,43 +37,7 @@ class CountedUnknown : public IUnknown {
   ULONG refs = 1;
 };
 
-// Records are heap ints; the record information counts what it is asked to do.
-class CountedRecordInfo : public IRecordInfo {
- public:
-  HRESULT QueryInterface(REFIID, void** object) override {
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs; }
-  ULONG Release() override { return --refs; }
-  HRESULT RecordInit(PVOID) override { return E_NOTIMPL; }
-  HRESULT RecordClear(PVOID) override { return E_NOTIMPL; }
-  HRESULT RecordCopy(PVOID, PVOID) override { return E_NOTIMPL; }
-  HRESULT GetGuid(GUID*) override { return E_NOTIMPL; }
-  HRESULT GetName(BSTR*) override { return E_NOTIMPL; }
-  HRESULT GetSize(ULONG*) override { return E_NOTIMPL; }
-  HRESULT GetTypeInfo(ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT GetField(PVOID, LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT GetFieldNoCopy(PVOID, LPCOLESTR, VARIANT*, PVOID*) override { return E_NOTIMPL; }
-  HRESULT PutField(ULONG, PVOID, LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT PutFieldNoCopy(ULONG, PVOID, LPCOLESTR, VARIANT*) override { return E_NOTIMPL; }
-  HRESULT GetFieldNames(ULONG*, BSTR*) override { return E_NOTIMPL; }
-  BOOL IsMatchingType(IRecordInfo*) override { return FALSE; }
-  PVOID RecordCreate() override { return new int(0); }
-  HRESULT RecordCreateCopy(PVOID source, PVOID* dest) override {
-    ++copies;
-    *dest = new int(*static_cast<int*>(source));
-    return S_OK;
-  }
-  HRESULT RecordDestroy(PVOID record) override {
-    ++destroyed;
-    delete static_cast<int*>(record);
-    return S_OK;
-  }
-  ULONG refs = 1;
-  int copies = 0;
-  int destroyed = 0;
-};
+using CountedRecordInfo = qvtest::CountingRecordInfo;
 
 VARIANT Sentinel() {
   VARIANT v;

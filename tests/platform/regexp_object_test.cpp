@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/late_bound_call.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -28,37 +30,12 @@ constexpr HRESULT kExpectedParen = static_cast<HRESULT>(0x800A139C);
 constexpr HRESULT kInvalidRange = static_cast<HRESULT>(0x800A139D);
 constexpr HRESULT kInvalidCall = static_cast<HRESULT>(0x800A0005);
 constexpr HRESULT kOutOfStack = static_cast<HRESULT>(0x800A001C);
-constexpr HRESULT kSentinel = static_cast<HRESULT>(0xDEADBEEF);
 
-struct Outcome {
-  HRESULT hr = kSentinel;
-  OwnedVariant value;
-  SCODE scode = 0;  // from EXCEPINFO when hr is DISP_E_EXCEPTION
-};
+using Outcome = qvtest::CallOutcome;
 
 // Binds name with GetIDsOfNames and invokes it, as a script host does. Arguments in call order.
 Outcome Call(IDispatch* object, std::u16string name, WORD flags, std::vector<OwnedVariant> args = {}) {
-  Outcome out;
-  LPOLESTR names[] = {name.data()};
-  DISPID id = 0;
-  out.hr = object->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-  if (FAILED(out.hr)) return out;
-  std::vector<VARIANT> reversed;
-  for (auto it = args.rbegin(); it != args.rend(); ++it) reversed.push_back(*it->get());
-  DISPID putId = DISPID_PROPERTYPUT;
-  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-  if (flags == DISPATCH_PROPERTYPUT) {
-    params.rgdispidNamedArgs = &putId;
-    params.cNamedArgs = 1;
-  }
-  EXCEPINFO exception{};
-  UINT argError = 0;
-  out.hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, out.value.get(), &exception, &argError);
-  if (out.hr == DISP_E_EXCEPTION) out.scode = exception.scode;
-  SysFreeString(exception.bstrDescription);
-  SysFreeString(exception.bstrSource);
-  SysFreeString(exception.bstrHelpFile);
-  return out;
+  return qvtest::LateBoundCall(object, name, flags, std::move(args));
 }
 
 Outcome Get(IDispatch* object, std::u16string name, std::vector<OwnedVariant> args = {}) {
@@ -81,21 +58,21 @@ std::vector<OwnedVariant> Args(V&&... values) {
 }
 
 std::u16string TextOf(const Outcome& outcome) {
-  EXPECT_EQ(outcome.value.vt(), VT_BSTR);
-  if (outcome.value.vt() != VT_BSTR) return u"<not a string>";
-  return std::u16string(outcome.value->bstrVal, SysStringLen(outcome.value->bstrVal));
+  EXPECT_EQ(outcome.result.vt(), VT_BSTR);
+  if (outcome.result.vt() != VT_BSTR) return u"<not a string>";
+  return std::u16string(outcome.result->bstrVal, SysStringLen(outcome.result->bstrVal));
 }
 
 LONG LongOf(const Outcome& outcome) {
-  EXPECT_EQ(outcome.value.vt(), VT_I4);
-  return outcome.value.vt() == VT_I4 ? outcome.value->lVal : -12345;
+  EXPECT_EQ(outcome.result.vt(), VT_I4);
+  return outcome.result.vt() == VT_I4 ? outcome.result->lVal : -12345;
 }
 
 ComPtr<IDispatch> ObjectOf(Outcome& outcome) {
   EXPECT_EQ(outcome.hr, S_OK);
-  EXPECT_EQ(outcome.value.vt(), VT_DISPATCH);
-  if (outcome.value.vt() != VT_DISPATCH) return nullptr;
-  return ComPtr<IDispatch>::Share(outcome.value->pdispVal);
+  EXPECT_EQ(outcome.result.vt(), VT_DISPATCH);
+  if (outcome.result.vt() != VT_DISPATCH) return nullptr;
+  return ComPtr<IDispatch>::Share(outcome.result->pdispVal);
 }
 
 class RegExpObjectTest : public testing::Test {
@@ -216,8 +193,8 @@ TEST_F(RegExpObjectTest, CharsetLookupAsTheProgramDoesIt) {
   EXPECT_EQ(TextOf(pattern), u"<meta.+?charset=[^\\w]?([-\\w]+)");
   for (std::u16string_view flag : {u"IgnoreCase"sv, u"Multiline"sv, u"Global"sv}) {
     Outcome value = Get(regexp_.get(), std::u16string(flag));
-    ASSERT_EQ(value.value.vt(), VT_BOOL);
-    EXPECT_EQ(value.value->boolVal, VARIANT_TRUE);
+    ASSERT_EQ(value.result.vt(), VT_BOOL);
+    EXPECT_EQ(value.result->boolVal, VARIANT_TRUE);
   }
 
   const std::u16string_view subject = u"<title>标题</title>\r\n<META content=\"text/html; charset=gb2312\">"sv;
@@ -260,12 +237,12 @@ TEST_F(RegExpObjectTest, SubMatchesTellUnmatchedFromEmpty) {
   ASSERT_EQ(LongOf(Get(subMatches.get(), u"Count")), 3);
   Outcome unmatched = Get(subMatches.get(), u"Item", Args(OwnedVariant::FromInt32(0)));
   EXPECT_EQ(unmatched.hr, S_OK);
-  EXPECT_EQ(unmatched.value.vt(), VT_EMPTY);
+  EXPECT_EQ(unmatched.result.vt(), VT_EMPTY);
   EXPECT_EQ(TextOf(Get(subMatches.get(), u"Item", Args(OwnedVariant::FromInt32(1)))), u"b");
   Outcome empty = Get(subMatches.get(), u"Item", Args(OwnedVariant::FromInt32(2)));
-  ASSERT_EQ(empty.value.vt(), VT_BSTR);
-  ASSERT_NE(empty.value->bstrVal, nullptr);
-  EXPECT_EQ(SysStringLen(empty.value->bstrVal), 0u);
+  ASSERT_EQ(empty.result.vt(), VT_BSTR);
+  ASSERT_NE(empty.result->bstrVal, nullptr);
+  EXPECT_EQ(SysStringLen(empty.result->bstrVal), 0u);
 }
 
 TEST_F(RegExpObjectTest, ItemsOutsideTheCollectionFail) {
@@ -276,7 +253,7 @@ TEST_F(RegExpObjectTest, ItemsOutsideTheCollectionFail) {
     Outcome item = Get(matches.get(), u"Item", Args(OwnedVariant::FromInt32(index)));
     EXPECT_EQ(item.hr, DISP_E_EXCEPTION) << index;
     EXPECT_EQ(item.scode, kInvalidCall) << index;
-    EXPECT_EQ(item.value.vt(), VT_EMPTY);
+    EXPECT_EQ(item.result.vt(), VT_EMPTY);
   }
   Outcome item = Get(matches.get(), u"Item", Args(OwnedVariant::FromInt32(1)));
   ComPtr<IDispatch> match = ObjectOf(item);
@@ -309,7 +286,7 @@ TEST_F(RegExpObjectTest, FaultyPatternsFailTheCallsNotTheAssignment) {
       Outcome outcome = Method(regexp_.get(), method, Args(OwnedVariant::FromText(subject)));
       EXPECT_EQ(outcome.hr, DISP_E_EXCEPTION);
       EXPECT_EQ(outcome.scode, row.scode);
-      EXPECT_EQ(outcome.value.vt(), VT_EMPTY);
+      EXPECT_EQ(outcome.result.vt(), VT_EMPTY);
     }
     Outcome replaced =
         Method(regexp_.get(), u"Replace", Args(OwnedVariant::FromText(subject), OwnedVariant::FromText(u"x")));
@@ -340,12 +317,12 @@ TEST_F(RegExpObjectTest, ReplaceAndTestFollowTheFlags) {
 
   ASSERT_EQ(Put(regexp_.get(), u"Pattern", OwnedVariant::FromText(u"B")).hr, S_OK);
   Outcome found = Method(regexp_.get(), u"Test", Args(OwnedVariant::FromText(u"abc")));
-  ASSERT_EQ(found.value.vt(), VT_BOOL);
-  EXPECT_EQ(found.value->boolVal, VARIANT_FALSE);
+  ASSERT_EQ(found.result.vt(), VT_BOOL);
+  EXPECT_EQ(found.result->boolVal, VARIANT_FALSE);
   ASSERT_EQ(Put(regexp_.get(), u"IgnoreCase", OwnedVariant::FromBool(true)).hr, S_OK);
   found = Method(regexp_.get(), u"Test", Args(OwnedVariant::FromText(u"abc")));
-  ASSERT_EQ(found.value.vt(), VT_BOOL);
-  EXPECT_EQ(found.value->boolVal, VARIANT_TRUE);
+  ASSERT_EQ(found.result.vt(), VT_BOOL);
+  EXPECT_EQ(found.result->boolVal, VARIANT_TRUE);
 }
 
 // A collection keeps its own matches: a later Execute, a new pattern or the release of the RegExp

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/late_bound_call.h"
+
 #include <string>
 #include <vector>
 
@@ -41,37 +43,10 @@ class ScriptControlTest : public testing::Test {
     return out;
   }
 
+  using Outcome = qvtest::CallOutcome;
   // A late-bound call by name. Arguments in natural order; texts become BSTRs.
-  struct Outcome {
-    HRESULT hr = E_FAIL;
-    OwnedVariant result;
-    std::u16string description;
-    SCODE scode = 0;
-  };
   static Outcome Call(IDispatch* target, std::u16string_view member, WORD flags, std::vector<OwnedVariant> args = {}) {
-    Outcome out;
-    std::u16string name(member);
-    LPOLESTR names[] = {name.data()};
-    DISPID id = 0;
-    out.hr = target->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(out.hr)) return out;
-    std::vector<VARIANT> reversed;
-    for (auto it = args.rbegin(); it != args.rend(); ++it) reversed.push_back(*it->get());
-    DISPID putId = DISPID_PROPERTYPUT;
-    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-    if (flags & DISPATCH_PROPERTYPUT) {
-      params.rgdispidNamedArgs = &putId;
-      params.cNamedArgs = 1;
-    }
-    EXCEPINFO info{};
-    UINT argError = 0;
-    out.hr = target->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, out.result.Receive(), &info, &argError);
-    out.description = std::u16string(View(info.bstrDescription));
-    out.scode = info.scode;
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrSource);
-    SysFreeString(info.bstrHelpFile);
-    return out;
+    return qvtest::LateBoundCall(target, member, flags, std::move(args));
   }
   static OwnedVariant Text(std::u16string_view s) { return OwnedVariant::FromText(s); }
 

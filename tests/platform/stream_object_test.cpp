@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "common/late_bound_call.h"
+
 #include <cstring>
 #include <string>
 #include <vector>
@@ -50,33 +52,10 @@ class StreamTest : public testing::Test {
     CoUninitialize();
   }
 
-  struct Outcome {
-    HRESULT hr = E_FAIL;
-    OwnedVariant result;
-    SCODE scode = 0;
-  };
+  using Outcome = qvtest::CallOutcome;
   // A late-bound call; arguments in natural order.
   Outcome Call(std::u16string_view member, WORD flags, std::vector<OwnedVariant> args = {}) {
-    Outcome out;
-    std::u16string name(member);
-    LPOLESTR names[] = {name.data()};
-    DISPID id = 0;
-    out.hr = m_stream->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &id);
-    if (FAILED(out.hr)) return out;
-    std::vector<VARIANT> reversed;
-    for (auto it = args.rbegin(); it != args.rend(); ++it) reversed.push_back(*it->get());
-    DISPID putId = DISPID_PROPERTYPUT;
-    DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-    if (flags & DISPATCH_PROPERTYPUT) {
-      params.rgdispidNamedArgs = &putId;
-      params.cNamedArgs = 1;
-    }
-    EXCEPINFO info{};
-    out.hr = m_stream->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, out.result.Receive(), &info, nullptr);
-    out.scode = info.scode;
-    SysFreeString(info.bstrDescription);
-    SysFreeString(info.bstrSource);
-    return out;
+    return qvtest::LateBoundCall(m_stream.get(), member, flags, std::move(args));
   }
   // The HRESULT, or for an exception its scode.
   HRESULT Code(const Outcome& out) { return out.hr == DISP_E_EXCEPTION ? out.scode : out.hr; }
