@@ -13,10 +13,9 @@ namespace {
 
 constexpr size_t kTextBytes = 1 << 20;
 
-// GBK bytes are built from numbers: this file is compiled with a GBK execution character set,
-// and the texts must not depend on it.
-void AppendAscii(std::string& s, const char* text) { s += text; }
-
+// Markup and ASCII words around runs of GB2312 and GBK characters and full-width punctuation, with
+// the odd ASCII letter among them. Non-ASCII bytes are written as numbers: this file is compiled
+// with a GBK execution character set.
 const std::string& MixedText() {
   static const std::string text = [] {
     std::mt19937 random(936);
@@ -25,7 +24,7 @@ const std::string& MixedText() {
     static const char* const kMarkup[] = {"<div class=\"post\">", "</div>\r\n", "<p>", "</p>",
                                           "<a href=\"/thread/20240601.html\">", "</a>", " Qv2024 ", "2024-06-01 "};
     while (s.size() < kTextBytes) {
-      AppendAscii(s, kMarkup[random() % std::size(kMarkup)]);
+      s += kMarkup[random() % std::size(kMarkup)];
       const int characters = 6 + static_cast<int>(random() % 40);
       for (int i = 0; i < characters; ++i) {
         const unsigned kind = random() % 100;

@@ -28,6 +28,15 @@
 //   * A buffer that is too small gets what fits, never a partial character and never a byte past
 //     its size, and the call fails with ERROR_INSUFFICIENT_BUFFER. A successful call leaves the
 //     last error alone.
+//
+// Code page 936 also has lookup tables, because iconv costs far more per character than a table
+// look-up and nearly all text is ASCII and double-byte cells that map one to one. The tables are
+// built once, on the first conversion of code page 936, from the iconv path itself, and hold only
+// what that path answers with certainty: a lead byte with a trail byte, the single bytes 0x80 and
+// 0xFF, and every character whose bytes decode back to it without best fit or default character.
+// Everything else (a lead byte without its trail byte, a character without an exact mapping, a
+// surrogate) is handed to the iconv path one character at a time; code page 936 keeps no state
+// between characters, so a character converts the same on its own as within its text.
 #include "platform/codepage/codepage.h"
 
 #include <algorithm>
@@ -37,7 +46,14 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "platform/codepage/codepage_internal.h"
 #include "platform/codepage/cp936_tables.h"
 #include "platform/codepage/iconv_owner.h"
 
@@ -54,6 +70,9 @@ static_assert(std::endian::native == std::endian::little,
 
 constexpr char16_t kReplacementCharacter = 0xFFFD;
 constexpr char16_t kTableDefaultCharacter = u'?';
+
+bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
+bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 
 enum class Page { Gbk, Utf8 };
 
@@ -224,6 +243,67 @@ int Finish(Status status, size_t units) {
   return 0;
 }
 
+// ---- ASCII runs ----------------------------------------------------------------------------------
+
+// Sixteen bytes or units at a time: how many at the start are ASCII, and copying sixteen ASCII ones
+// to the other width. SSE2 is part of every x86-64 processor; elsewhere plain loops do the same.
+constexpr size_t kAsciiBlock = 16;
+
+// The number of bytes below 0x80 at the start of the 16 at `bytes`.
+unsigned LeadingAsciiBytes(const unsigned char* bytes) {
+#if defined(__SSE2__)
+  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  const auto high = static_cast<unsigned>(_mm_movemask_epi8(block));
+  return high ? static_cast<unsigned>(std::countr_zero(high)) : 16u;
+#else
+  unsigned count = 0;
+  while (count < kAsciiBlock && bytes[count] < 0x80) ++count;
+  return count;
+#endif
+}
+
+// The number of units below U+0080 at the start of the 16 at `units`.
+unsigned LeadingAsciiUnits(const char16_t* units) {
+#if defined(__SSE2__)
+  const __m128i notAscii = _mm_set1_epi16(static_cast<short>(0xFF80));
+  const __m128i zero = _mm_setzero_si128();
+  const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units));
+  const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 8));
+  // Two mask bits per unit, set where the unit is ASCII.
+  const auto ascii =
+      static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(first, notAscii), zero))) |
+      static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi16(_mm_and_si128(second, notAscii), zero))) << 16;
+  return ascii == UINT32_MAX ? 16u : static_cast<unsigned>(std::countr_one(ascii)) / 2;
+#else
+  unsigned count = 0;
+  while (count < kAsciiBlock && units[count] < 0x80) ++count;
+  return count;
+#endif
+}
+
+// Copies 16 ASCII bytes into 16 UTF-16 units.
+void WidenAscii(const unsigned char* bytes, char16_t* units) {
+#if defined(__SSE2__)
+  const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes));
+  const __m128i zero = _mm_setzero_si128();
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(units), _mm_unpacklo_epi8(block, zero));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(units + 8), _mm_unpackhi_epi8(block, zero));
+#else
+  for (size_t i = 0; i < kAsciiBlock; ++i) units[i] = bytes[i];
+#endif
+}
+
+// Copies 16 UTF-16 units below U+0080 into 16 bytes.
+void NarrowAscii(const char16_t* units, char* bytes) {
+#if defined(__SSE2__)
+  const __m128i first = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units));
+  const __m128i second = _mm_loadu_si128(reinterpret_cast<const __m128i*>(units + 8));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes), _mm_packus_epi16(first, second));
+#else
+  for (size_t i = 0; i < kAsciiBlock; ++i) bytes[i] = static_cast<char>(units[i]);
+#endif
+}
+
 // ---- Code page 936 -----------------------------------------------------------------------------
 
 bool IsGbkLead(unsigned byte) { return byte >= 0x81 && byte <= 0xFE; }
@@ -290,6 +370,11 @@ std::optional<uint16_t> BestFit(char16_t unit) {
 // character (a lead byte without a trail byte) or into the private-use area from a single byte.
 bool GbkHasInvalidSequence(const unsigned char* bytes, size_t count) {
   for (size_t i = 0; i < count;) {
+    if (count - i >= kAsciiBlock) {
+      const unsigned ascii = LeadingAsciiBytes(bytes + i);
+      i += ascii;
+      if (ascii == kAsciiBlock) continue;
+    }
     const unsigned byte = bytes[i];
     if (byte == kGbkByteFF) return true;
     if (!IsGbkLead(byte)) {
@@ -319,27 +404,6 @@ Resolution ResolveGbkBytes(const char* at, size_t left, Output& out) {
   bool fits = false;
   PutUnit(out, unit, fits);
   return {fits ? Status::Ok : Status::NoRoom, consumed};
-}
-
-int GbkToUtf16(DWORD flags, const char* input, size_t inputBytes, char16_t* output, size_t capacity) {
-  if (flags & MB_COMPOSITE) {
-    // Decomposing into base characters and combining marks is not provided here; failing is
-    // better than returning precomposed text the caller did not ask for.
-    SetLastError(ERROR_INVALID_FLAGS);
-    return 0;
-  }
-  // Microsoft's 936 table has no glyph table, so MB_USEGLYPHCHARS changes nothing on Windows either.
-  if (flags & ~(MB_PRECOMPOSED | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS)) {
-    SetLastError(ERROR_INVALID_FLAGS);
-    return 0;
-  }
-  if ((flags & MB_ERR_INVALID_CHARS) &&
-      GbkHasInvalidSequence(reinterpret_cast<const unsigned char*>(input), inputBytes)) {
-    return Finish(Status::Untranslatable, 0);
-  }
-  Output out(reinterpret_cast<char*>(output), capacity * sizeof(char16_t));
-  const Status status = Run(Direction::GbkToUtf16, input, inputBytes, out, ResolveGbkBytes);
-  return Finish(status, out.Total() / sizeof(char16_t));
 }
 
 // WC_COMPOSITECHECK composes only the marks in the composition table; only these can start one.
@@ -425,8 +489,408 @@ Resolution ResolveGbkUnit(const char* at, GbkEncoding& encoding, Output& out) {
   return {fits ? Status::Ok : Status::NoRoom, sizeof(char16_t)};
 }
 
+// The iconv path of code page 936: iconv, and the handlers above where it stops. The caller has
+// checked the flags.
+Status DecodeGbkCarefully(const char* input, size_t inputBytes, Output& out) {
+  return Run(Direction::GbkToUtf16, input, inputBytes, out, ResolveGbkBytes);
+}
+
+Status EncodeGbkCarefully(const char16_t* input, size_t inputUnits, GbkEncoding& encoding, Output& out) {
+  return Run(Direction::Utf16ToGbk, reinterpret_cast<const char*>(input), inputUnits * sizeof(char16_t), out,
+             [&encoding](const char* at, size_t, Output& sink) { return ResolveGbkUnit(at, encoding, sink); });
+}
+
+// ---- Code page 936 lookup tables ----------------------------------------------------------------
+
+constexpr unsigned kFirstGbkLead = 0x81;
+constexpr size_t kGbkLeadCount = 0xFE - kFirstGbkLead + 1;
+
+// Bytes to UTF-16.
+struct GbkDecodeTable {
+  // False when the iconv path fails or does not keep ASCII as it is; every call then takes that
+  // path, which reports the failure as it always has.
+  bool usable = false;
+  // The character of a lead byte and the byte after it, at (lead - 0x81) << 8 | second. 0 where
+  // the iconv path decides: a second byte that is not a trail byte (NUL included).
+  char16_t pairs[kGbkLeadCount << 8] = {};
+  char16_t byte80 = 0;
+  char16_t byteFF = 0;
+};
+
+// UTF-16 to bytes.
+struct GbkEncodeTable {
+  bool usable = false;
+  // For units from U+0080 on: lead << 8 | trail, or the single byte, of a character whose bytes
+  // decode back to it and that needs neither best fit nor the default character (so that neither
+  // the flags nor lpDefaultChar can change it). 0 where the iconv path decides.
+  uint16_t units[0x10000] = {};
+};
+
+std::optional<std::u16string> DecodeForTables(std::string_view bytes) {
+  std::u16string units(bytes.size(), u'\0');  // No byte gives more than one unit.
+  Output out(reinterpret_cast<char*>(units.data()), units.size() * sizeof(char16_t));
+  if (DecodeGbkCarefully(bytes.data(), bytes.size(), out) != Status::Ok) return std::nullopt;
+  units.resize(out.Total() / sizeof(char16_t));
+  return units;
+}
+
+struct EncodedForTables {
+  std::string bytes;
+  bool usedDefault;
+};
+
+std::optional<EncodedForTables> EncodeForTables(std::u16string_view units, bool allowBestFit) {
+  std::string bytes(units.size() * 2, '\0');  // No unit gives more than two bytes.
+  GbkEncoding encoding{allowBestFit, DefaultCharacter{}};
+  Output out(bytes.data(), bytes.size());
+  if (EncodeGbkCarefully(units.data(), units.size(), encoding, out) != Status::Ok) return std::nullopt;
+  bytes.resize(out.Total());
+  return EncodedForTables{std::move(bytes), encoding.usedDefault};
+}
+
+// The bytes of one character at the start of the bytes, as the decoder reads them: a lead byte
+// takes the byte after it unless that is NUL or there is none.
+size_t GbkCharacterLength(const unsigned char* bytes, size_t left) {
+  return IsGbkLead(bytes[0]) && left >= 2 && bytes[1] != 0 ? 2 : 1;
+}
+
+std::vector<std::string_view> SplitGbkCharacters(std::string_view bytes) {
+  std::vector<std::string_view> characters;
+  for (size_t i = 0; i < bytes.size();) {
+    const size_t length =
+        GbkCharacterLength(reinterpret_cast<const unsigned char*>(bytes.data()) + i, bytes.size() - i);
+    characters.push_back(bytes.substr(i, length));
+    i += length;
+  }
+  return characters;
+}
+
+uint16_t TableEntry(std::string_view character) {
+  const auto first = static_cast<unsigned char>(character[0]);
+  return character.size() == 2 ? static_cast<uint16_t>(first << 8 | static_cast<unsigned char>(character[1])) : first;
+}
+
+// The entries of one lead byte: all its trail bytes are decoded in one text, and when that does not
+// give exactly one character per pair, pair by pair.
+void FillPairRow(GbkDecodeTable& table, unsigned lead) {
+  std::vector<unsigned> trails;
+  std::string text;
+  for (unsigned trail = 0; trail < 0x100; ++trail) {
+    if (!IsGbkTrail(trail)) continue;
+    trails.push_back(trail);
+    text += static_cast<char>(lead);
+    text += static_cast<char>(trail);
+  }
+  char16_t* row = &table.pairs[(lead - kFirstGbkLead) << 8];
+  const std::optional<std::u16string> units = DecodeForTables(text);
+  if (units && units->size() == trails.size()) {
+    for (size_t i = 0; i < trails.size(); ++i) row[trails[i]] = (*units)[i];
+    return;
+  }
+  for (size_t i = 0; i < trails.size(); ++i) {
+    const std::optional<std::u16string> unit = DecodeForTables(std::string_view(text).substr(2 * i, 2));
+    if (unit && unit->size() == 1) row[trails[i]] = (*unit)[0];
+  }
+}
+
+// The entries of some units. They are encoded in one text without best fit; the characters that
+// decode back to their unit are encoded again with best fit allowed, and those that come out the
+// same are entered. When a text does not split into one character per unit, unit by unit.
+void FillUnitEntries(GbkEncodeTable& table, std::u16string_view units) {
+  const auto oneByOne = [&] {
+    if (units.size() == 1) return;
+    for (size_t i = 0; i < units.size(); ++i) FillUnitEntries(table, units.substr(i, 1));
+  };
+  const std::optional<EncodedForTables> exact = EncodeForTables(units, false);
+  if (!exact) return;
+  const std::vector<std::string_view> characters = SplitGbkCharacters(exact->bytes);
+  const std::optional<std::u16string> decoded = DecodeForTables(exact->bytes);
+  if (!decoded || decoded->size() != units.size() || characters.size() != units.size()) return oneByOne();
+
+  std::u16string candidates;
+  std::vector<std::string_view> candidateBytes;
+  for (size_t i = 0; i < units.size(); ++i) {
+    if ((*decoded)[i] != units[i]) continue;
+    candidates.push_back(units[i]);
+    candidateBytes.push_back(characters[i]);
+  }
+  const std::optional<EncodedForTables> fitted = EncodeForTables(candidates, true);
+  if (!fitted) return;
+  const std::vector<std::string_view> fittedCharacters = SplitGbkCharacters(fitted->bytes);
+  if (fittedCharacters.size() != candidates.size()) return oneByOne();
+  for (size_t i = 0; i < candidates.size(); ++i) {
+    if (fittedCharacters[i] == candidateBytes[i]) table.units[candidates[i]] = TableEntry(candidateBytes[i]);
+  }
+}
+
+std::string AsciiBytes() {
+  std::string bytes;
+  for (unsigned c = 0; c < 0x80; ++c) bytes += static_cast<char>(c);
+  return bytes;
+}
+
+std::u16string AsciiUnits() {
+  std::u16string units;
+  for (unsigned c = 0; c < 0x80; ++c) units += static_cast<char16_t>(c);
+  return units;
+}
+
+GbkDecodeTable* BuildDecodeTable() {
+  auto* table = new GbkDecodeTable;
+  // The look-ups take ASCII as it is.
+  const std::optional<std::u16string> ascii = DecodeForTables(AsciiBytes());
+  if (!ascii || *ascii != AsciiUnits()) return table;
+  for (unsigned lead = kFirstGbkLead; lead <= 0xFE; ++lead) FillPairRow(*table, lead);
+  const std::optional<std::u16string> byte80 = DecodeForTables("\x80");
+  if (byte80 && byte80->size() == 1) table->byte80 = (*byte80)[0];
+  const std::optional<std::u16string> byteFF = DecodeForTables("\xFF");
+  if (byteFF && byteFF->size() == 1) table->byteFF = (*byteFF)[0];
+  table->usable = true;
+  return table;
+}
+
+const GbkDecodeTable& Cp936DecodeTable();
+
+GbkEncodeTable* BuildEncodeTable() {
+  auto* table = new GbkEncodeTable;
+  // Only a character that some bytes decode to can decode back to itself: those are the ones to
+  // try. The decoding table knows them all, so without it there is no encoding table either.
+  const GbkDecodeTable& decoding = Cp936DecodeTable();
+  if (!decoding.usable) return table;
+  for (bool allowBestFit : {false, true}) {
+    const std::optional<EncodedForTables> ascii = EncodeForTables(AsciiUnits(), allowBestFit);
+    if (!ascii || ascii->bytes != AsciiBytes() || ascii->usedDefault) return table;
+  }
+  std::vector<bool> decodedTo(0x10000);
+  for (char16_t unit : decoding.pairs) decodedTo[unit] = true;
+  decodedTo[decoding.byte80] = true;
+  decodedTo[decoding.byteFF] = true;
+  std::u16string units;
+  for (unsigned unit = 0x80; unit < 0x10000; ++unit) {
+    // Surrogates always go the iconv way: a pair must be seen whole.
+    const auto candidate = static_cast<char16_t>(unit);
+    if (decodedTo[unit] && !IsHighSurrogate(candidate) && !IsLowSurrogate(candidate)) units.push_back(candidate);
+  }
+  constexpr size_t kBlock = 1024;
+  for (size_t i = 0; i < units.size(); i += kBlock) {
+    FillUnitEntries(*table, std::u16string_view(units).substr(i, kBlock));
+  }
+  table->usable = true;
+  return table;
+}
+
+// Each table is built by the first thread that needs it while any other waits, and never
+// destroyed, so that conversions made while the program exits still find it.
+const GbkDecodeTable& Cp936DecodeTable() {
+  static const GbkDecodeTable* const table = BuildDecodeTable();
+  return *table;
+}
+
+const GbkEncodeTable& Cp936EncodeTable() {
+  static const GbkEncodeTable* const table = BuildEncodeTable();
+  return *table;
+}
+
+// ---- Code page 936 with the tables ---------------------------------------------------------------
+
+// Why a run of table look-ups ended.
+enum class Stop { End, Room, IconvPath };
+
+struct Stretch {
+  size_t read;
+  size_t written;
+  Stop stop;
+};
+
+// Decodes from the start of `in` for as long as the tables know the answer and the output has room
+// (with kWrite false, only counts the units).
+template <bool kWrite>
+Stretch DecodeGbkStretch(const GbkDecodeTable& table, const unsigned char* in, size_t count, char16_t* out,
+                         size_t room) {
+  size_t i = 0;
+  size_t w = 0;
+  while (i < count) {
+    // No character gives more than one unit, so a chunk of no more bytes than there are units of
+    // room needs no room checks: room - w >= end - i holds throughout.
+    const size_t end = kWrite ? i + std::min(count - i, room - w) : count;
+    if (i == end) return {i, w, Stop::Room};
+    while (i < end) {
+      const unsigned byte = in[i];
+      if (byte - kFirstGbkLead < kGbkLeadCount) {
+        // A run of double-byte characters. The last trail byte may lie past the chunk, but not past
+        // the input.
+        do {
+          if (i + 1 == count) return {i, w, Stop::IconvPath};
+          uint16_t pair;  // The lead byte in the low half.
+          std::memcpy(&pair, in + i, sizeof pair);
+          const char16_t unit = table.pairs[std::rotl(pair, 8) - (kFirstGbkLead << 8)];
+          if (unit == 0) return {i, w, Stop::IconvPath};
+          if (kWrite) out[w] = unit;
+          i += 2;
+          ++w;
+        } while (i < end && in[i] - kFirstGbkLead < kGbkLeadCount);
+      } else if (byte < 0x80) {
+        while (end - i >= kAsciiBlock && LeadingAsciiBytes(in + i) == kAsciiBlock) {
+          if (kWrite) WidenAscii(in + i, out + w);
+          i += kAsciiBlock;
+          w += kAsciiBlock;
+        }
+        while (i < end && in[i] < 0x80) {
+          if (kWrite) out[w] = in[i];
+          ++i;
+          ++w;
+        }
+      } else {
+        const char16_t unit = byte == 0x80 ? table.byte80 : table.byteFF;
+        if (unit == 0) return {i, w, Stop::IconvPath};
+        if (kWrite) out[w] = unit;
+        ++i;
+        ++w;
+      }
+    }
+  }
+  return {i, w, Stop::End};
+}
+
+Status DecodeGbkWithTables(const GbkDecodeTable& table, const char* input, size_t inputBytes, Output& out) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(input);
+  size_t done = 0;
+  while (done < inputBytes) {
+    const Stretch stretch =
+        out.Measuring()
+            ? DecodeGbkStretch<false>(table, bytes + done, inputBytes - done, nullptr, 0)
+            // The buffer is the caller's char16_t array and every write so far was whole units.
+            : DecodeGbkStretch<true>(table, bytes + done, inputBytes - done, reinterpret_cast<char16_t*>(out.Cursor()),
+                                     out.Room() / sizeof(char16_t));
+    out.Advance(stretch.written * sizeof(char16_t));
+    done += stretch.read;
+    if (stretch.stop == Stop::End) break;
+    // Out of room: the iconv path gives the rest exactly the failure it would have given.
+    if (stretch.stop == Stop::Room) return DecodeGbkCarefully(input + done, inputBytes - done, out);
+    const size_t length = GbkCharacterLength(bytes + done, inputBytes - done);
+    const Status status = DecodeGbkCarefully(input + done, length, out);
+    if (status != Status::Ok) return status;
+    done += length;
+  }
+  return Status::Ok;
+}
+
+// Writes one table character; false, with nothing written, when it does not fit.
+bool PutGbkEntry(uint16_t bytes, char* out, size_t room, size_t& w) {
+  if (bytes > 0xFF) {
+    if (room - w < 2) return false;
+    out[w] = static_cast<char>(bytes >> 8);
+    out[w + 1] = static_cast<char>(bytes & 0xFF);
+    w += 2;
+  } else {
+    if (room == w) return false;
+    out[w++] = static_cast<char>(bytes);
+  }
+  return true;
+}
+
+// Encodes from the start of `in` for as long as the tables know the answer and the output has room
+// (with kWrite false, only counts the bytes).
+template <bool kWrite>
+Stretch EncodeGbkStretch(const GbkEncodeTable& table, const char16_t* in, size_t count, char* out, size_t room) {
+  size_t i = 0;
+  size_t w = 0;
+  while (i < count) {
+    // No unit gives more than two bytes, so a chunk of no more units than half the room needs no
+    // room checks: room - w >= 2 * (end - i) holds throughout.
+    const size_t end = kWrite ? i + std::min(count - i, (room - w) / 2) : count;
+    if (i == end) {
+      // Less than two bytes of room left: one character, checked.
+      const char16_t unit = in[i];
+      const uint16_t bytes = unit < 0x80 ? unit : table.units[unit];
+      if (bytes == 0 && unit != 0) return {i, w, Stop::IconvPath};
+      if (!PutGbkEntry(bytes, out, room, w)) return {i, w, Stop::Room};
+      ++i;
+      continue;
+    }
+    while (i < end) {
+      const char16_t unit = in[i];
+      if (unit < 0x80) {
+        while (end - i >= kAsciiBlock && LeadingAsciiUnits(in + i) == kAsciiBlock) {
+          if (kWrite) NarrowAscii(in + i, out + w);
+          i += kAsciiBlock;
+          w += kAsciiBlock;
+        }
+        while (i < end && in[i] < 0x80) {
+          if (kWrite) out[w] = static_cast<char>(in[i]);
+          ++i;
+          ++w;
+        }
+        continue;
+      }
+      const uint16_t bytes = table.units[unit];
+      if (bytes == 0) return {i, w, Stop::IconvPath};
+      if (bytes > 0xFF) {
+        if (kWrite) {
+          out[w] = static_cast<char>(bytes >> 8);
+          out[w + 1] = static_cast<char>(bytes & 0xFF);
+        }
+        w += 2;
+      } else {
+        if (kWrite) out[w] = static_cast<char>(bytes);
+        ++w;
+      }
+      ++i;
+    }
+  }
+  return {i, w, Stop::End};
+}
+
+Status EncodeGbkWithTables(const GbkEncodeTable& table, const char16_t* input, size_t inputUnits,
+                           GbkEncoding& encoding, Output& out) {
+  size_t done = 0;
+  while (done < inputUnits) {
+    const Stretch stretch =
+        out.Measuring() ? EncodeGbkStretch<false>(table, input + done, inputUnits - done, nullptr, 0)
+                        : EncodeGbkStretch<true>(table, input + done, inputUnits - done, out.Cursor(), out.Room());
+    out.Advance(stretch.written);
+    done += stretch.read;
+    if (stretch.stop == Stop::End) break;
+    // Out of room: the iconv path gives the rest exactly the failure it would have given.
+    if (stretch.stop == Stop::Room) return EncodeGbkCarefully(input + done, inputUnits - done, encoding, out);
+    // A surrogate pair goes to iconv whole.
+    const size_t length =
+        IsHighSurrogate(input[done]) && inputUnits - done >= 2 && IsLowSurrogate(input[done + 1]) ? 2 : 1;
+    const Status status = EncodeGbkCarefully(input + done, length, encoding, out);
+    if (status != Status::Ok) return status;
+    done += length;
+  }
+  return Status::Ok;
+}
+
+// ---- Code page 936 calls ---------------------------------------------------------------------------
+
+int GbkToUtf16(DWORD flags, const char* input, size_t inputBytes, char16_t* output, size_t capacity,
+               bool useTables) {
+  if (flags & MB_COMPOSITE) {
+    // Decomposing into base characters and combining marks is not provided here; failing is
+    // better than returning precomposed text the caller did not ask for.
+    SetLastError(ERROR_INVALID_FLAGS);
+    return 0;
+  }
+  // Microsoft's 936 table has no glyph table, so MB_USEGLYPHCHARS changes nothing on Windows either.
+  if (flags & ~(MB_PRECOMPOSED | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS)) {
+    SetLastError(ERROR_INVALID_FLAGS);
+    return 0;
+  }
+  if ((flags & MB_ERR_INVALID_CHARS) &&
+      GbkHasInvalidSequence(reinterpret_cast<const unsigned char*>(input), inputBytes)) {
+    return Finish(Status::Untranslatable, 0);
+  }
+  Output out(reinterpret_cast<char*>(output), capacity * sizeof(char16_t));
+  const GbkDecodeTable* table = useTables ? &Cp936DecodeTable() : nullptr;
+  const Status status = table && table->usable ? DecodeGbkWithTables(*table, input, inputBytes, out)
+                                                 : DecodeGbkCarefully(input, inputBytes, out);
+  return Finish(status, out.Total() / sizeof(char16_t));
+}
+
 int Utf16ToGbk(DWORD flags, const char16_t* input, size_t inputUnits, char* output, size_t capacity,
-               const char* defaultChar, BOOL* usedDefaultChar) {
+               const char* defaultChar, BOOL* usedDefaultChar, bool useTables) {
   // WC_DISCARDNS and WC_DEFAULTCHAR only say what to do with a composable pair whose composite the
   // code page lacks; telling those pairs apart needs the whole Unicode composition table, which is
   // not carried here, so they are refused together with WC_COMPOSITECHECK (alone they change
@@ -439,6 +903,7 @@ int Utf16ToGbk(DWORD flags, const char16_t* input, size_t inputUnits, char* outp
   GbkEncoding encoding{!(flags & WC_NO_BEST_FIT_CHARS), ChooseDefaultCharacter(defaultChar)};
   if (usedDefaultChar) *usedDefaultChar = FALSE;
 
+  // Composing comes first and yields plain UTF-16, which then converts unit by unit like any other.
   std::u16string composed;
   if ((flags & WC_COMPOSITECHECK) && std::any_of(input, input + inputUnits, IsComposingMark)) {
     composed = ComposePairs(input, inputUnits, encoding.allowBestFit);
@@ -447,11 +912,9 @@ int Utf16ToGbk(DWORD flags, const char16_t* input, size_t inputUnits, char* outp
   }
 
   Output out(output, capacity);
-  const Status status = Run(Direction::Utf16ToGbk, reinterpret_cast<const char*>(input),
-                            inputUnits * sizeof(char16_t), out,
-                            [&encoding](const char* at, size_t, Output& sink) {
-                              return ResolveGbkUnit(at, encoding, sink);
-                            });
+  const GbkEncodeTable* table = useTables ? &Cp936EncodeTable() : nullptr;
+  const Status status = table && table->usable ? EncodeGbkWithTables(*table, input, inputUnits, encoding, out)
+                                                 : EncodeGbkCarefully(input, inputUnits, encoding, out);
   if (usedDefaultChar && encoding.usedDefault) *usedDefaultChar = TRUE;
   return Finish(status, out.Total());
 }
@@ -546,9 +1009,6 @@ int Utf8ToUtf16(DWORD flags, const char* input, size_t inputBytes, char16_t* out
   return Finish(status, out.Total() / sizeof(char16_t));
 }
 
-bool IsHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
-bool IsLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
-
 bool Utf16HasLoneSurrogate(const char16_t* units, size_t count) {
   for (size_t i = 0; i < count; ++i) {
     if (IsHighSurrogate(units[i]) && i + 1 < count && IsLowSurrogate(units[i + 1])) {
@@ -616,10 +1076,9 @@ size_t Utf16Length(const char16_t* text) {
   return length;
 }
 
-}  // namespace
-
-int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int cbMultiByte, LPWSTR wideChar,
-                        int cchWideChar) {
+// The two calls, with or without the code page 936 tables.
+int ToWide(bool useTables, UINT codePage, DWORD flags, LPCSTR multiByte, int cbMultiByte, LPWSTR wideChar,
+           int cchWideChar) {
   // The two buffers must not be the same (MultiByteToWideChar's documented remarks).
   if (!multiByte || cbMultiByte == 0 || cchWideChar < 0 || (cchWideChar > 0 && !wideChar) ||
       (cchWideChar > 0 && static_cast<const void*>(wideChar) == static_cast<const void*>(multiByte))) {
@@ -634,12 +1093,12 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int cbMult
   const size_t inputBytes = cbMultiByte < 0 ? std::strlen(multiByte) + 1 : static_cast<size_t>(cbMultiByte);
   char16_t* output = cchWideChar > 0 ? wideChar : nullptr;
   const auto capacity = static_cast<size_t>(cchWideChar);
-  return *page == Page::Gbk ? GbkToUtf16(flags, multiByte, inputBytes, output, capacity)
+  return *page == Page::Gbk ? GbkToUtf16(flags, multiByte, inputBytes, output, capacity, useTables)
                             : Utf8ToUtf16(flags, multiByte, inputBytes, output, capacity);
 }
 
-int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wideChar, int cchWideChar, LPSTR multiByte,
-                        int cbMultiByte, LPCSTR defaultChar, BOOL* usedDefaultChar) {
+int ToNarrow(bool useTables, UINT codePage, DWORD flags, LPCWSTR wideChar, int cchWideChar, LPSTR multiByte,
+             int cbMultiByte, LPCSTR defaultChar, BOOL* usedDefaultChar) {
   // The two buffers must not be the same (WideCharToMultiByte's documented remarks).
   if (!wideChar || cchWideChar == 0 || cbMultiByte < 0 || (cbMultiByte > 0 && !multiByte) ||
       (cbMultiByte > 0 && static_cast<const void*>(wideChar) == static_cast<const void*>(multiByte))) {
@@ -655,8 +1114,35 @@ int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wideChar, int cchWid
   char* output = cbMultiByte > 0 ? multiByte : nullptr;
   const auto capacity = static_cast<size_t>(cbMultiByte);
   return *page == Page::Gbk
-             ? Utf16ToGbk(flags, wideChar, inputUnits, output, capacity, defaultChar, usedDefaultChar)
+             ? Utf16ToGbk(flags, wideChar, inputUnits, output, capacity, defaultChar, usedDefaultChar, useTables)
              : Utf16ToUtf8(flags, wideChar, inputUnits, output, capacity, defaultChar, usedDefaultChar);
 }
 
+}  // namespace
+
+int MultiByteToWideChar(UINT codePage, DWORD flags, LPCSTR multiByte, int cbMultiByte, LPWSTR wideChar,
+                        int cchWideChar) {
+  return ToWide(true, codePage, flags, multiByte, cbMultiByte, wideChar, cchWideChar);
+}
+
+int WideCharToMultiByte(UINT codePage, DWORD flags, LPCWSTR wideChar, int cchWideChar, LPSTR multiByte,
+                        int cbMultiByte, LPCSTR defaultChar, BOOL* usedDefaultChar) {
+  return ToNarrow(true, codePage, flags, wideChar, cchWideChar, multiByte, cbMultiByte, defaultChar,
+                  usedDefaultChar);
+}
+
+namespace codepage_detail {
+
+int MultiByteToWideCharWithoutTables(UINT codePage, DWORD flags, LPCSTR multiByte, int cbMultiByte,
+                                     LPWSTR wideChar, int cchWideChar) {
+  return ToWide(false, codePage, flags, multiByte, cbMultiByte, wideChar, cchWideChar);
+}
+
+int WideCharToMultiByteWithoutTables(UINT codePage, DWORD flags, LPCWSTR wideChar, int cchWideChar,
+                                     LPSTR multiByte, int cbMultiByte, LPCSTR defaultChar, BOOL* usedDefaultChar) {
+  return ToNarrow(false, codePage, flags, wideChar, cchWideChar, multiByte, cbMultiByte, defaultChar,
+                  usedDefaultChar);
+}
+
+}  // namespace codepage_detail
 }  // namespace win

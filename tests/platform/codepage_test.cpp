@@ -8,10 +8,13 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <random>
 #include <string>
 #include <string_view>
 #include <thread>
 #include <vector>
+
+#include "platform/codepage/codepage_internal.h"
 
 namespace {
 
@@ -664,6 +667,189 @@ TEST(CodePageGbkTable, EveryUtf16UnitEncodesAsMicrosoftsTable) {
     }
     EXPECT_EQ(digest.Value(), flags ? 0x2cf54a5ced07474eull : 0x2e16514fc84c6d50ull);
   }
+}
+
+// ---- The lookup tables against the iconv path -----------------------------------------------------
+
+// One call on a buffer of `capacity` units (0 measures) with guard units after it, made on both
+// ways of converting: results, errors and every unit of the buffers must agree.
+void ExpectSameDecoding(DWORD flags, std::string_view bytes, int length, int capacity) {
+  SCOPED_TRACE(testing::Message() << "flags " << flags << ", length " << length << ", capacity " << capacity
+                                  << ", bytes " << Hex(bytes.substr(0, 64)));
+  std::u16string viaTables(static_cast<size_t>(capacity) + 4, kSentinelUnit);
+  std::u16string viaIconv = viaTables;
+  SetLastError(kSentinelError);
+  const int tablesResult = MultiByteToWideChar(win::CP_GBK, flags, bytes.data(), length,
+                                               capacity ? viaTables.data() : nullptr, capacity);
+  const DWORD tablesError = GetLastError();
+  SetLastError(kSentinelError);
+  const int iconvResult = win::codepage_detail::MultiByteToWideCharWithoutTables(
+      win::CP_GBK, flags, bytes.data(), length, capacity ? viaIconv.data() : nullptr, capacity);
+  EXPECT_EQ(tablesResult, iconvResult);
+  EXPECT_EQ(tablesError, GetLastError());
+  EXPECT_TRUE(viaTables == viaIconv) << Hex(viaTables.substr(0, 64)) << "\n" << Hex(viaIconv.substr(0, 64));
+}
+
+void ExpectSameEncoding(DWORD flags, std::u16string_view units, int length, int capacity, const char* defaultChar) {
+  SCOPED_TRACE(testing::Message() << "flags " << flags << ", length " << length << ", capacity " << capacity
+                                  << ", units " << Hex(units.substr(0, 32)));
+  std::string viaTables(static_cast<size_t>(capacity) + 4, kSentinelByte);
+  std::string viaIconv = viaTables;
+  BOOL tablesUsed = kSentinelBool;
+  BOOL iconvUsed = kSentinelBool;
+  SetLastError(kSentinelError);
+  const int tablesResult = WideCharToMultiByte(win::CP_GBK, flags, units.data(), length,
+                                               capacity ? viaTables.data() : nullptr, capacity, defaultChar,
+                                               &tablesUsed);
+  const DWORD tablesError = GetLastError();
+  SetLastError(kSentinelError);
+  const int iconvResult = win::codepage_detail::WideCharToMultiByteWithoutTables(
+      win::CP_GBK, flags, units.data(), length, capacity ? viaIconv.data() : nullptr, capacity, defaultChar,
+      &iconvUsed);
+  EXPECT_EQ(tablesResult, iconvResult);
+  EXPECT_EQ(tablesError, GetLastError());
+  EXPECT_EQ(tablesUsed, iconvUsed);
+  EXPECT_EQ(Hex(viaTables), Hex(viaIconv));
+}
+
+// The converted length, as the iconv path measures it.
+int WideLength(std::string_view bytes, int length) {
+  return win::codepage_detail::MultiByteToWideCharWithoutTables(win::CP_GBK, 0, bytes.data(), length, nullptr, 0);
+}
+
+int NarrowLength(DWORD flags, std::u16string_view units, int length, const char* defaultChar = nullptr) {
+  return win::codepage_detail::WideCharToMultiByteWithoutTables(win::CP_GBK, flags, units.data(), length, nullptr,
+                                                                0, defaultChar, nullptr);
+}
+
+// Every size from a few below the converted length to a few above it, and measuring.
+std::vector<int> CapacitiesAround(int converted) {
+  std::vector<int> capacities{0};
+  for (int capacity = std::max(1, converted - 3); capacity <= converted + 2; ++capacity) capacities.push_back(capacity);
+  if (converted > 8) capacities.push_back(converted / 2);
+  return capacities;
+}
+
+// Text that reaches every turn of both ways: ASCII runs longer and shorter than a block, pairs of
+// all kinds of second byte, lead bytes at the end or before NUL, 0x80, 0xFF and NUL.
+std::string RandomGbk(std::mt19937& random, size_t pieces) {
+  std::string text;
+  for (size_t piece = 0; piece < pieces; ++piece) {
+    switch (random() % 8) {
+      case 0: text.append(1 + random() % 40, static_cast<char>('a' + random() % 26)); break;
+      case 1: text += static_cast<char>(random() % 0x80); break;
+      case 2: text += static_cast<char>(0x80 + (random() % 2) * 0x7F); break;  // 0x80 or 0xFF
+      case 3: text += static_cast<char>(0x81 + random() % 0x7E); break;       // a lead byte
+      case 4:  // a lead byte and any byte
+        text += static_cast<char>(0x81 + random() % 0x7E);
+        text += static_cast<char>(random() % 0x100);
+        break;
+      default:
+        for (unsigned i = 0, n = 1 + random() % 12; i < n; ++i) {
+          text += static_cast<char>(0xB0 + random() % 0x48);
+          text += static_cast<char>(0xA1 + random() % 0x5E);
+        }
+    }
+  }
+  return text;
+}
+
+// The same for UTF-16: ASCII runs, characters with exact, best-fit and private-use mappings, ones
+// without any, surrogates whole and alone, combining marks after bases that compose, and NUL.
+std::u16string RandomUtf16(std::mt19937& random, size_t pieces) {
+  static constexpr char16_t kSpecial[] = {0x00C0, 0x00B2, 0x3280, 0x00A0, 0x0E01, 0x20AC, 0xE000, 0xE864,
+                                          0xE4C6, 0xF8F5, 0xFEFF, 0xFFFF, 0x0301, 0x0300, 0x0308, 0x3099,
+                                          u'e', u'A', u'u', 0x304B, 0x00E9, 0xD800, 0xDFFF, 0};
+  std::u16string text;
+  for (size_t piece = 0; piece < pieces; ++piece) {
+    switch (random() % 6) {
+      case 0: text.append(1 + random() % 40, static_cast<char16_t>('a' + random() % 26)); break;
+      case 1: text += kSpecial[random() % std::size(kSpecial)]; break;
+      case 2: text += static_cast<char16_t>(random() % 0x10000); break;
+      case 3: text += u"\U0001F600"; break;
+      default:
+        for (unsigned i = 0, n = 1 + random() % 12; i < n; ++i) {
+          text += static_cast<char16_t>(0x4E00 + random() % 0x5200);
+        }
+    }
+  }
+  return text;
+}
+
+TEST(CodePageTables, DecodeAsTheIconvPathOnRandomText) {
+  std::mt19937 random(936);
+  for (int round = 0; round < 300; ++round) {
+    const std::string bytes = RandomGbk(random, 1 + random() % 24);
+    for (DWORD flags : {DWORD{0}, win::MB_PRECOMPOSED, win::MB_ERR_INVALID_CHARS, win::MB_COMPOSITE}) {
+      for (int length : {Length(bytes), -1}) {
+        for (int capacity : CapacitiesAround(WideLength(bytes, length))) {
+          ExpectSameDecoding(flags, bytes, length, capacity);
+        }
+      }
+    }
+  }
+}
+
+TEST(CodePageTables, EncodeAsTheIconvPathOnRandomText) {
+  std::mt19937 random(65001);
+  for (int round = 0; round < 300; ++round) {
+    const std::u16string units = RandomUtf16(random, 1 + random() % 24);
+    for (DWORD flags : {DWORD{0}, win::WC_NO_BEST_FIT_CHARS, win::WC_COMPOSITECHECK,
+                        win::WC_COMPOSITECHECK | win::WC_NO_BEST_FIT_CHARS, win::WC_DISCARDNS}) {
+      for (const char* defaultChar : {static_cast<const char*>(nullptr), "*", "\xA1\xF6"}) {
+        const int length = round % 2 ? Length(units) : -1;
+        for (int capacity : CapacitiesAround(NarrowLength(flags, units, length, defaultChar))) {
+          ExpectSameEncoding(flags, units, length, capacity, defaultChar);
+        }
+      }
+    }
+  }
+}
+
+TEST(CodePageTables, LongTextsAsTheIconvPath) {
+  // Longer than any piece iconv is handed and than many ASCII blocks, with the one spot the tables
+  // leave to iconv at the very end, where a text cut short ends with half a character.
+  std::mt19937 random(54936);
+  const std::string bytes = RandomGbk(random, 4000) + "\xD6";
+  const std::u16string units = RandomUtf16(random, 4000) + u"\xD800";
+  for (int capacity : CapacitiesAround(WideLength(bytes, Length(bytes)))) {
+    ExpectSameDecoding(0, bytes, Length(bytes), capacity);
+  }
+  for (int capacity : CapacitiesAround(NarrowLength(0, units, Length(units)))) {
+    ExpectSameEncoding(0, units, Length(units), capacity, nullptr);
+  }
+}
+
+TEST(CodePageTables, BuffersEndingInsideABlockOrACharacter) {
+  // 40 ASCII characters and then double-byte ones: the buffer ends inside the second ASCII block,
+  // right after it, and where only the first byte of a double-byte character would fit.
+  const std::string bytes = std::string(40, 'x') + "\xD6\xD0\xCE\xC4";
+  const std::u16string units = std::u16string(40, u'x') + u"中文";
+  for (int capacity = 1; capacity <= 46; ++capacity) {
+    ExpectSameDecoding(0, bytes, Length(bytes), capacity);
+    ExpectSameEncoding(0, units, Length(units), capacity, nullptr);
+  }
+  const Wide wide = ToWide(win::CP_GBK, 0, bytes);
+  EXPECT_EQ(Hex(wide.units), Hex(units));
+  const Narrow narrow = ToNarrow(win::CP_GBK, 0, units);
+  EXPECT_EQ(Hex(narrow.bytes), Hex(bytes));
+}
+
+TEST(CodePageTables, CharactersLeftToIconvKeepTheirNeighbours) {
+  // A surrogate pair, a character that goes by best fit and one without a mapping between table
+  // characters; a byte-order mark first and in the middle.
+  const std::u16string units = u"\uFEFFab\U0001F600中\u00C0文\u0E01x\uFEFF";
+  const Narrow narrow = ToNarrow(win::CP_GBK, 0, units);
+  EXPECT_EQ(narrow.used, win::TRUE);
+  for (int capacity : CapacitiesAround(narrow.result)) ExpectSameEncoding(0, units, Length(units), capacity, nullptr);
+  // A lead byte before NUL, one before a byte that is no trail byte, and 0xFF between table ones.
+  const std::string bytes(
+      "\xD6\xD0\xC4"
+      "\0"
+      "a\x81\x20\xFF\xCE\xC4\x80"sv);
+  const Wide wide = ToWide(win::CP_GBK, 0, bytes);
+  EXPECT_EQ(Hex(wide.units), Hex(u"中?\0a?\uF8F5文\u20AC"sv));
+  for (int capacity : CapacitiesAround(wide.result)) ExpectSameDecoding(0, bytes, Length(bytes), capacity);
 }
 
 // ---- Threads ------------------------------------------------------------------------------------
