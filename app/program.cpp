@@ -2,6 +2,7 @@
 
 #include <string_view>
 
+#include "app/main_window.h"
 #include "regex/regex_object.h"
 
 namespace quorvane {
@@ -36,12 +37,23 @@ static_assert(std::string_view(kDllFunctions[kDllCoUninitialize]) == "CoUninitia
 
 const qv::CommandLibraryDescriptor* const kCommandLibraries[] = {&qv::CoreCommandLibrary()};
 
+// The main window's template data, written at build time from its description (main_window.cpp).
+alignas(8) const unsigned char kWindowTemplateData[] = {
+#include "main_window_template.inc"
+};
+
+// The click of the query button. The answer query action binds here.
+void QueryButtonClick() {}
+
+// The program's code base: the window templates name their event handlers by byte offsets into
+// this table.
+using Handler = void (*)();
+const Handler kHandlers[] = {&QueryButtonClick};
+static_assert(kQueryClickHandlerOffset == 0 * sizeof(Handler));
+
 void Initialise() {}
 void CleanUp(int32_t) { ServiceBase().Reset(); }
 int32_t Start() { return 0; }
-
-// The program's code base: window templates name their event handlers relative to it.
-void CodeBase() {}
 
 }  // namespace
 
@@ -55,11 +67,11 @@ const qv::ProgramDescription& Description() {
       .formatValue = 3,
       .reserved = 0,
       .buildValue = 112204,
-      .codeBase = reinterpret_cast<const void*>(&CodeBase),
+      .codeBase = kHandlers,
       .staticData = &kStaticData,
       .staticDataLength = static_cast<int32_t>(sizeof kStaticData),
-      .windowTemplates = nullptr,
-      .windowTemplateLength = 0,
+      .windowTemplates = kWindowTemplateData,
+      .windowTemplateLength = static_cast<int32_t>(sizeof kWindowTemplateData),
       .commandLibraryCount = 1,
       .commandLibraries = kCommandLibraries,
       .dllCommandCount = 19,

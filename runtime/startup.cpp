@@ -16,6 +16,7 @@
 #include "runtime/errors.h"
 #include "runtime/memory.h"
 #include "runtime/window_registry.h"
+#include "runtime/window_template.h"
 
 namespace qv {
 namespace {
@@ -147,6 +148,9 @@ void InitialiseRuntime(const ProgramDescription& d) {
       library->notification(notify::Initialise, reinterpret_cast<intptr_t>(&RuntimeService), 0);
   }
 
+  // The runtime's own template reader serves unless the window loader installed its services with
+  // a reader already.
+  if (s.templates.read == nullptr) AddWindowTemplateReader(s.templates);
   if (d.windowTemplateLength != 0) {
     const bool read = s.templates.read &&
                       s.templates.read(d.windowTemplates, static_cast<size_t>(d.windowTemplateLength), d.codeBase);
