@@ -130,7 +130,8 @@ void InitialiseRuntime(const ProgramDescription& d) {
   if (s.hiddenOwner == nullptr) s.hiddenOwner = win::CreateMessageWindow(&HiddenOwnerProcedure);
   s.info.mainThreadId = win::GetCurrentThreadId();
 
-  if (d.staticDataLength != 0) SetStaticDataRegion(d.staticData, static_cast<size_t>(d.staticDataLength));
+  // A negative length describes no region at all.
+  if (d.staticDataLength > 0) SetStaticDataRegion(d.staticData, static_cast<size_t>(d.staticDataLength));
 
   const size_t dllCount = static_cast<size_t>(std::max(d.dllCommandCount, 0));
   s.dllLibraryNames.assign(dllCount, nullptr);
@@ -152,7 +153,7 @@ void InitialiseRuntime(const ProgramDescription& d) {
   // a reader already.
   if (s.templates.read == nullptr) AddWindowTemplateReader(s.templates);
   if (d.windowTemplateLength != 0) {
-    const bool read = s.templates.read &&
+    const bool read = d.windowTemplateLength > 0 && s.templates.read &&
                       s.templates.read(d.windowTemplates, static_cast<size_t>(d.windowTemplateLength), d.codeBase);
     if (!read) ReportRuntimeError(error_text::kTemplateDataBad, 0, 0, 0);
   }

@@ -63,11 +63,20 @@ TEST(StartupDeathTest, InitialiseRecordsTheDescription) {
       testing::ExitedWithCode(0), "notify 1 service=set\nrecorded ok\nnotify 6 service=none");
 }
 
-TEST(StartupDeathTest, ZeroStaticLengthRecordsNoBounds) {
+TEST(StartupDeathTest, ZeroOrNegativeStaticLengthRecordsNoBounds) {
   EXPECT_EXIT(
       {
         ProgramDescription d = TestDescription();
         d.staticDataLength = 0;
+        InitialiseRuntime(d);
+        std::fprintf(stderr, "zero: static %s\n", IsStaticData(kStatic) ? "yes" : "no");
+        EndProgram(0);
+      },
+      testing::ExitedWithCode(0), "zero: static no");
+  EXPECT_EXIT(
+      {
+        ProgramDescription d = TestDescription();
+        d.staticDataLength = -8;
         InitialiseRuntime(d);
         std::fprintf(stderr, "static %s\n", IsStaticData(kStatic) ? "yes" : "no");
         EndProgram(0);
