@@ -13,6 +13,7 @@
 
 #include "platform/ui/ui.h"
 #include "platform/ui/ui_private.h"
+#include "platform/ui/window_private.h"
 
 namespace win {
 
@@ -87,6 +88,7 @@ struct WindowRecord {
   MessageWindowObject* object;
   WindowProcedure procedure;
   DWORD ownerThread;
+  ui_detail::WindowBinding* binding = nullptr;  // the widget side of a real window; null for message-only
 };
 
 // Every live window. Objects are only deleted after their record is gone, and requests are only
@@ -157,6 +159,10 @@ class ThreadWindows {
   }
 };
 
+// Called after the thread's first Qt object is made, so that at thread end the windows go while
+// Qt still knows the thread.
+void WatchThreadEnd() { thread_local ThreadWindows threadWindows; }
+
 }  // namespace
 
 HWND CreateMessageWindow(WindowProcedure procedure) {
@@ -166,9 +172,7 @@ HWND CreateMessageWindow(WindowProcedure procedure) {
   }
   ui_detail::EnsureApplication();
   auto* object = new MessageWindowObject;
-  // Created after the thread's first Qt object, so that at thread end it runs while Qt still
-  // knows the thread.
-  thread_local ThreadWindows threadWindows;
+  WatchThreadEnd();
   WindowRegistry& registry = Registry();
   std::lock_guard lock(registry.mutex);
   const uintptr_t handle = registry.nextHandle;
@@ -191,9 +195,14 @@ BOOL DestroyWindow(HWND window) {
       SetLastError(ERROR_ACCESS_DENIED);
       return FALSE;
     }
-    object = found->second.object;
-    registry.windows.erase(found);
+    if (found->second.binding == nullptr) {
+      object = found->second.object;
+      registry.windows.erase(found);
+    }
   }
+  // A real window has children, notifications and a widget to take down; the window code does
+  // that and unregisters the handles at the end.
+  if (object == nullptr) return ui_detail::DestroyRealWindow(window);
   // Requests still queued for the window are dropped with the object and answered with 0.
   DeleteWindowObject(object);
   return TRUE;
@@ -220,5 +229,68 @@ LRESULT SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
   }
   return reply->Wait();
 }
+
+namespace ui_detail {
+
+HWND RegisterWindow(WindowProcedure procedure, WindowBinding* binding) {
+  // The request object lets other threads send to the window like to a message-only one.
+  auto* object = new MessageWindowObject;
+  WatchThreadEnd();
+  WindowRegistry& registry = Registry();
+  std::lock_guard lock(registry.mutex);
+  const uintptr_t handle = registry.nextHandle;
+  registry.nextHandle += 4;
+  registry.windows.emplace(handle, WindowRecord{object, procedure, GetCurrentThreadId(), binding});
+  return reinterpret_cast<HWND>(handle);
+}
+
+void UnregisterWindow(HWND window) {
+  MessageWindowObject* object = nullptr;
+  {
+    WindowRegistry& registry = Registry();
+    std::lock_guard lock(registry.mutex);
+    const auto found = registry.windows.find(HandleValue(window));
+    if (found == registry.windows.end()) return;
+    object = found->second.object;
+    registry.windows.erase(found);
+  }
+  DeleteWindowObject(object);
+}
+
+WindowBinding* PeekBinding(HWND window) {
+  WindowRegistry& registry = Registry();
+  std::lock_guard lock(registry.mutex);
+  const auto found = registry.windows.find(HandleValue(window));
+  // Widgets belong to their thread: another thread sees no real window here.
+  if (found == registry.windows.end() || found->second.ownerThread != GetCurrentThreadId()) return nullptr;
+  return found->second.binding;
+}
+
+WindowBinding* FindBinding(HWND window) {
+  WindowBinding* binding = PeekBinding(window);
+  if (binding == nullptr) SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+  return binding;
+}
+
+bool IsRegisteredWindow(HWND window) {
+  WindowRegistry& registry = Registry();
+  std::lock_guard lock(registry.mutex);
+  return registry.windows.count(HandleValue(window)) != 0;
+}
+
+WindowProcedure ReplaceProcedure(HWND window, WindowProcedure replacement) {
+  WindowRegistry& registry = Registry();
+  std::lock_guard lock(registry.mutex);
+  const auto found = registry.windows.find(HandleValue(window));
+  if (found == registry.windows.end()) {
+    SetLastError(ERROR_INVALID_WINDOW_HANDLE);
+    return nullptr;
+  }
+  const WindowProcedure previous = found->second.procedure;
+  if (replacement != nullptr) found->second.procedure = replacement;
+  return previous;
+}
+
+}  // namespace ui_detail
 
 }  // namespace win

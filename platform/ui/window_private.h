@@ -1,0 +1,101 @@
+// What the files of the real windows share: the binding between a handle and its widget, the
+// registry hooks (one registry with the message-only windows), and the conversions for Qt.
+#pragma once
+
+#include <QColor>
+#include <QFont>
+#include <QString>
+#include <QWidget>
+#include <string>
+#include <vector>
+
+#include "platform/ui/window.h"
+
+namespace win::ui_detail {
+
+// The Windows side of one real window, kept by its widget (the widget classes derive from it).
+// The registry points at it only while the handle is valid.
+class WindowBinding {
+ public:
+  WindowBinding() = default;
+  WindowBinding(const WindowBinding&) = delete;
+  WindowBinding& operator=(const WindowBinding&) = delete;
+  // A widget that goes away by another path (its Qt parent deleted) takes its handle along.
+  virtual ~WindowBinding();
+
+  virtual QWidget* Widget() = 0;
+  // The window text as Qt shows it (line breaks as '\n').
+  virtual void SetDisplayText(const QString& text) = 0;
+  virtual QString DisplayText() const = 0;
+  // The text as WM_GETTEXT returns it; multi-line edit boxes give CR LF line breaks.
+  virtual QString WindowsText() const { return DisplayText(); }
+  // Messages of the control class; returns true when handled.
+  virtual bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
+  virtual void ApplyFont(const QFont& font) { Widget()->setFont(font); }
+  // Puts textColor/backColor (CLR_INVALID: the system's) into the widget's palette.
+  virtual void ApplyColors();
+  // The painter of the paint in progress (a registered class inside WM_PAINT), else null.
+  virtual class QPainter* ActivePainter() { return nullptr; }
+  // The width of the border around the client area.
+  int BorderWidth() const;
+  bool IsChild() const { return (windowStyle & WS_CHILD) != 0; }
+
+  HWND handle = nullptr;
+  HWND parentHandle = nullptr;  // the parent of a child window, the owner of another one
+  DWORD windowStyle = 0;
+  DWORD exStyle = 0;
+  LONG_PTR id = 0;
+  LONG_PTR userValue = 0;
+  HFONT fontHandle = nullptr;
+  COLORREF textColor = CLR_INVALID;
+  COLORREF backColor = CLR_INVALID;
+  bool destroyStarted = false;
+};
+
+// Registry hooks (message_window.cpp).
+HWND RegisterWindow(WindowProcedure procedure, WindowBinding* binding);
+void UnregisterWindow(HWND window);
+// The real window of the calling thread behind a handle; null with ERROR_INVALID_WINDOW_HANDLE.
+WindowBinding* FindBinding(HWND window);
+// The same without touching the last error, for lookups that are not the caller's request.
+WindowBinding* PeekBinding(HWND window);
+bool IsRegisteredWindow(HWND window);
+// Swaps the window's procedure (a null replacement only reads it); returns the previous one.
+WindowProcedure ReplaceProcedure(HWND window, WindowProcedure replacement);
+
+// window.cpp
+BOOL DestroyRealWindow(HWND window);
+// The window a widget (or a widget inside a control) belongs to; null when none is registered.
+WindowBinding* BindingOfWidget(QWidget* widget);
+// The registered child windows of a widget, in stacking order from the top.
+std::vector<WindowBinding*> ChildrenFromTop(QWidget* widget);
+// Sends WM_COMMAND with the control's id and the code to the control's parent.
+void NotifyParent(WindowBinding& control, UINT code);
+// Counts the calls into procedures made from inside Qt event handlers: a widget deleted while one
+// runs is deleted later, when its handler has returned.
+class CallbackScope {
+ public:
+  CallbackScope();
+  ~CallbackScope();
+  CallbackScope(const CallbackScope&) = delete;
+  CallbackScope& operator=(const CallbackScope&) = delete;
+  static bool Active();
+};
+
+// controls.cpp: the built-in classes. Returns null for a class name that is not built in.
+WindowBinding* CreateBuiltInControl(const std::string& upperClassName, DWORD style, DWORD exStyle);
+// The procedure of the built-in classes: the control's messages, then DefWindowProcA (window.cpp).
+LRESULT BuiltInProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// font.cpp
+QFont FontOf(HFONT font);  // the default GUI font for null or an unknown handle
+bool IsFont(HFONT font);
+bool BrushColor(HBRUSH brush, COLORREF* color);
+QColor ToQColor(COLORREF color);
+
+// Texts: GBK for the caller, QString for Qt. Characters GBK lacks become '?', as Windows'
+// default character.
+std::string DisplayTextToGbk(const QString& text);
+QString GbkToQString(const char* gbk);
+
+}  // namespace win::ui_detail
