@@ -15,6 +15,7 @@
 #include "runtime/dll_commands.h"
 #include "runtime/errors.h"
 #include "runtime/memory.h"
+#include "runtime/window_loader.h"
 #include "runtime/window_registry.h"
 #include "runtime/window_template.h"
 
@@ -149,9 +150,9 @@ void InitialiseRuntime(const ProgramDescription& d) {
       library->notification(notify::Initialise, reinterpret_cast<intptr_t>(&RuntimeService), 0);
   }
 
-  // The runtime's own template reader serves unless the window loader installed its services with
-  // a reader already.
-  if (s.templates.read == nullptr) AddWindowTemplateReader(s.templates);
+  // The window loader and its template reader serve unless services with a reader of their own
+  // were installed already.
+  if (s.templates.read == nullptr) InstallWindowLoader();
   if (d.windowTemplateLength != 0) {
     const bool read = d.windowTemplateLength > 0 && s.templates.read &&
                       s.templates.read(d.windowTemplates, static_cast<size_t>(d.windowTemplateLength), d.codeBase);

@@ -1,27 +1,121 @@
-// The program from its process entry: with no window template the start-up window cannot be
-// loaded, which shows the runtime error box and ends the process with exit code -1.
+// The program from its process entry: it shows the main window from its template, runs the
+// message loop while the window is open and ends with exit code 0 once the window is closed.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+
+#include "app/main_window.h"
 #include "app/program.h"
 #include "common/gbk_print.h"
 #include "common/message_box_capture.h"
+#include "platform/ui/ui.h"
+#include "platform/ui/window.h"
 #include "runtime/memory.h"
+#include "runtime/events.h"
+#include "runtime/properties.h"
+#include "runtime/startup.h"
+#include "runtime/window_loader.h"
 
 namespace quorvane {
 namespace {
 
-TEST(ProgramDeathTest, StartsAndReportsTheMissingStartWindow) {
+using qvtest::Gbk;
+
+int g_cleanups = 0;
+void CountCleanup(int32_t) { ++g_cleanups; }
+
+// Runs once the loop idles with the window up: reports what it sees and closes the window.
+void CloseMainWindow(void*) {
+  const win::HWND window = qv::LoadedWindowHandle(kMainWindowId);
+  std::fprintf(stderr, "window %s visible=%d\n", window ? "loaded" : "missing",
+               window ? win::IsWindowVisible(window) : 0);
+  // QV_MAIN_WINDOW_PNG names a file to keep a picture of the window in, for looking at it.
+  if (const char* png = std::getenv("QV_MAIN_WINDOW_PNG"); png != nullptr && window != nullptr)
+    std::fprintf(stderr, "grabbed %d\n", win::GrabWindowToPngForTesting(window, png));
+  if (window != nullptr) win::SendMessageA(window, win::WM_CLOSE, 0, 0);
+}
+
+TEST(ProgramDeathTest, ShowsTheMainWindowAndEndsWithCodeZeroWhenItCloses) {
   EXPECT_EXIT(
       {
         qvtest::DismissBoxesAndReport();
+        qv::AddIdleCallback(0, &CloseMainWindow, nullptr);
+        qv::RegisterCleanup(&CountCleanup);
         static char name[] = "quorvane";
         static char* argv[2] = {name};
-        ProgramMain(1, argv);
+        const int code = ProgramMain(1, argv);
+        qv::ShutdownRuntime(code);  // a second shutdown does nothing
+        std::fprintf(stderr, "ended %d, clean-ups %d, windows left %d\n", code, g_cleanups,
+                     qv::LoadedWindowHandle(kMainWindowId) != nullptr);
+        std::exit(code);
       },
-      testing::ExitedWithCode(255),
-      qvtest::BoxMarker(qvtest::Utf8(u8"错误"), 0x10) +
-          qvtest::Utf8(u8"\n运行时出错!\r\n\r\n错误信息：载入启动窗口失败\r\n\r\n运行时错误相关信息值") +
-          ".*: 0, 0\r\n\nEND-BOX");
+      testing::ExitedWithCode(0), "window loaded visible=1\n(grabbed 1\n)?ended 0, clean-ups 1, windows left 0\n");
+}
+
+// The main window as start-up loads it, in this process.
+class MainWindowTest : public testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    qv::InitialiseRuntime(Description());
+    qv::LoadWindow(kMainWindowId);
+  }
+  static void TearDownTestSuite() { qv::ShutdownRuntime(0); }
+
+  static win::HWND Control(uint32_t unit) {
+    qv::Component* c = qv::FindLiveComponent(kMainWindowId, unit);
+    return c != nullptr ? c->Handle() : nullptr;
+  }
+  static std::string Read(uint32_t unit, int32_t property) {
+    char* text = reinterpret_cast<char*>(static_cast<intptr_t>(qv::ReadProperty(kMainWindowId, unit, property, -1)));
+    std::string result = text ? text : "";
+    qv::RuntimeFree(text);
+    return result;
+  }
+  static void Write(uint32_t unit, int32_t property, const char* text) {
+    const auto address = reinterpret_cast<uintptr_t>(text);
+    qv::WriteProperty(kMainWindowId, unit, property, -1, static_cast<uint32_t>(address),
+                      static_cast<uint32_t>(address >> 32));
+  }
+};
+
+TEST_F(MainWindowTest, ControlsCarryTheirChildIdsAndTexts) {
+  const win::HWND window = qv::LoadedWindowHandle(kMainWindowId);
+  ASSERT_NE(window, nullptr);
+  EXPECT_TRUE(win::IsWindowVisible(window));
+  EXPECT_EQ(win::GetDlgCtrlID(Control(kQuestionBoxId)), 100);
+  EXPECT_EQ(win::GetDlgCtrlID(Control(kChapterBoxId)), 210);
+  EXPECT_EQ(win::GetParent(Control(kQueryButtonId)), window);
+  EXPECT_EQ(Gbk(Read(0, 8)), Gbk("Quorvane    By:Ostrel"));
+  EXPECT_EQ(Gbk(Read(kQuestionBoxId, 8)), Gbk("指令系统中采用不同寻址方式的目的是"));
+  EXPECT_EQ(Gbk(Read(kTypeBoxId, 8)), Gbk("1"));
+  EXPECT_EQ(Gbk(Read(kQueryButtonId, 8 + 2)), Gbk("查询"));
+  EXPECT_EQ(Gbk(Read(kVelmoraRadioId, 8 + 3)), Gbk("Velmora（Lianto）"));
+  EXPECT_EQ(Gbk(Read(0x16010003, 8)), Gbk("题目"));
+  EXPECT_EQ(qv::ReadProperty(kMainWindowId, 0, 2, -1), 442);
+  EXPECT_EQ(qv::ReadProperty(kMainWindowId, 0, 3, -1), 262);
+}
+
+TEST_F(MainWindowTest, BoxesAndRadiosAnswerThroughThePropertyEntries) {
+  EXPECT_EQ(qv::ReadProperty(kMainWindowId, kVelmoraRadioId, 18, -1), 1);
+  EXPECT_EQ(qv::ReadProperty(kMainWindowId, kTandrelRadioId, 18, -1), 0);
+  win::SendMessageA(Control(kTandrelRadioId), win::BM_CLICK, 0, 0);
+  EXPECT_EQ(qv::ReadProperty(kMainWindowId, kVelmoraRadioId, 18, -1), 0);
+  EXPECT_EQ(qv::ReadProperty(kMainWindowId, kTandrelRadioId, 18, -1), 1);
+  // Left and top are client coordinates of the window.
+  EXPECT_EQ(qv::ReadProperty(kMainWindowId, kChapterBoxId, 0, -1), 144);
+  EXPECT_EQ(qv::ReadProperty(kMainWindowId, kChapterBoxId, 1, -1), 152);
+  Write(kAnswerBoxId, 8, "");
+  EXPECT_EQ(Read(kAnswerBoxId, 8), "");
+  Write(kAnswerBoxId, 8, "答案");
+  EXPECT_EQ(Gbk(Read(kAnswerBoxId, 8)), Gbk("答案"));
+  EXPECT_EQ(win::SendMessageA(Control(kTypeBoxId), win::EM_GETLIMITTEXT, 0, 0), 2);
+}
+
+TEST_F(MainWindowTest, TheQueryButtonsClickReachesItsHandler) {
+  // The handler is the program's own; that it ran shows in the result.
+  EXPECT_TRUE(qv::RaiseEvent(kMainWindowId, kQueryButtonId, 0));
+  EXPECT_FALSE(qv::RaiseEvent(kMainWindowId, kAnswerBoxId, 0));  // no handler bound there
 }
 
 TEST(Program, DescriptionMatchesTheProgram) {
