@@ -13,7 +13,10 @@
 #include <QPointer>
 #include <QProxyStyle>
 #include <QStyleOptionButton>
+#include <QTextBlock>
 #include <QTextCursor>
+#include <QTextDocument>
+#include <QTextLayout>
 #include <QValidator>
 #include <climits>
 #include <cstdint>
@@ -29,6 +32,10 @@ namespace {
 constexpr int64_t kDefaultEditLimit = 32767;
 constexpr int64_t kSingleLineMaximum = 0x7FFFFFFE;
 constexpr int64_t kMultiLineMaximum = 0xFFFFFFFF;
+
+// A radio button's circle and the room between it and the caption, as Windows draws them.
+constexpr int kIndicatorSize = 13;
+constexpr int kIndicatorGap = 3;
 
 // Windows edit boxes show the password character the program chose; Qt asks the style for it.
 class PasswordCharacterStyle : public QProxyStyle {
@@ -284,16 +291,46 @@ QValidator::State InsertionValidator::validate(QString& input, int& position) co
   return m_edit->Validate(input, position);
 }
 
+// The layout of a multi-line edit as Windows draws it: no margin above the text, one pixel on its
+// left, and lines one cell (the font's pixel size) apart where the face's own line spacing is
+// larger. Qt lays each block out; the lines are moved into their cells when the block is asked for.
+class CellDocumentLayout : public QPlainTextDocumentLayout {
+ public:
+  static constexpr qreal kLeftMargin = 1;
+
+  explicit CellDocumentLayout(QTextDocument* document) : QPlainTextDocumentLayout(document) {}
+
+  QRectF blockBoundingRect(const QTextBlock& block) const override {
+    QRectF bounds = QPlainTextDocumentLayout::blockBoundingRect(block);
+    QTextLayout* layout = block.layout();
+    if (!block.isVisible() || layout == nullptr || layout->lineCount() == 0) return bounds;
+    const int step = CellLineHeight(document()->defaultFont());
+    const qreal natural = layout->lineAt(0).height();
+    const qreal offset = step < natural ? (step - natural) / 2 : 0;
+    const qreal lineStep = step < natural ? step : natural;
+    for (int i = 0; i < layout->lineCount(); ++i) {
+      QTextLine line = layout->lineAt(i);
+      const QPointF wanted(kLeftMargin, i * lineStep + offset);
+      if (line.position() != wanted) line.setPosition(wanted);
+    }
+    if (step < natural) bounds.setHeight(layout->lineCount() * lineStep);
+    return bounds;
+  }
+};
+
 class MultiLineEdit : public QPlainTextEdit, public EditBinding {
  public:
   explicit MultiLineEdit(DWORD editStyle) {
+    auto* cellDocument = new QTextDocument(this);
+    cellDocument->setDocumentLayout(new CellDocumentLayout(cellDocument));
+    setDocument(cellDocument);
     // Lines wrap unless the box scrolls sideways.
     const bool wraps = (editStyle & (WS_HSCROLL | ES_AUTOHSCROLL)) == 0;
     setLineWrapMode(wraps ? QPlainTextEdit::WidgetWidth : QPlainTextEdit::NoWrap);
     setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     setVerticalScrollBarPolicy((editStyle & WS_VSCROLL) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
     setHorizontalScrollBarPolicy((editStyle & WS_HSCROLL) ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-    document()->setDocumentMargin(2);
+    document()->setDocumentMargin(0);
     QTextOption option = document()->defaultTextOption();
     if (editStyle & ES_CENTER) option.setAlignment(Qt::AlignHCenter);
     if (editStyle & ES_RIGHT) option.setAlignment(Qt::AlignRight);
@@ -452,12 +489,20 @@ class ButtonWidget : public QAbstractButton, public WindowBinding {
     }
   }
 
+  // Where the caption goes: inside the push button's edge, or beside the indicator.
+  QRect CaptionRect() const {
+    if (IsPushLike()) return rect().adjusted(4, 3, -4, -3);
+    const int textWidth = std::max(0, width() - kIndicatorSize - kIndicatorGap);
+    const bool textLeft = (windowStyle & BS_LEFTTEXT) != 0;
+    return QRect(textLeft ? 0 : kIndicatorSize + kIndicatorGap, 0, textWidth, height());
+  }
+
  protected:
   void paintEvent(QPaintEvent*) override {
     QPainter painter(this);
     QStyleOptionButton option;
     option.initFrom(this);
-    QRect textRect = rect();
+    QRect textRect = CaptionRect();
     const bool pushLike = IsPushLike();
     if (pushLike) {
       option.features = QStyleOptionButton::None;
@@ -467,12 +512,10 @@ class ButtonWidget : public QAbstractButton, public WindowBinding {
       option.state |= pressed ? QStyle::State_Sunken : QStyle::State_Raised;
       if (IsAutoRadio() && m_state == BST_CHECKED) option.state |= QStyle::State_On;
       QWidget::style()->drawControl(QStyle::CE_PushButtonBevel, &option, &painter, this);
-      textRect = rect().adjusted(4, 3, -4, -3);
       if (pressed) textRect.translate(1, 1);
     } else {
-      const int indicatorWidth = QWidget::style()->pixelMetric(QStyle::PM_ExclusiveIndicatorWidth, &option, this);
-      const int indicatorHeight = QWidget::style()->pixelMetric(QStyle::PM_ExclusiveIndicatorHeight, &option, this);
-      constexpr int kGap = 4;
+      const int indicatorWidth = kIndicatorSize;
+      const int indicatorHeight = kIndicatorSize;
       const bool textLeft = (windowStyle & BS_LEFTTEXT) != 0;
       int top = (height() - indicatorHeight) / 2;
       if ((windowStyle & BS_VCENTER) == BS_TOP) top = 0;
@@ -483,18 +526,16 @@ class ButtonWidget : public QAbstractButton, public WindowBinding {
                                                      : QStyle::State_Off;
       if (isDown()) option.state |= QStyle::State_Sunken;
       QWidget::style()->drawPrimitive(QStyle::PE_IndicatorRadioButton, &option, &painter, this);
-      const int textWidth = std::max(0, width() - indicatorWidth - kGap);
-      textRect = QRect(textLeft ? 0 : indicatorWidth + kGap, 0, textWidth, height());
     }
     int flags = static_cast<int>(ButtonAlignment(windowStyle, pushLike)) | Qt::TextShowMnemonic;
     if (windowStyle & BS_MULTILINE) flags |= Qt::TextWordWrap;
     const QPalette::ColorGroup group = isEnabled() ? QPalette::Active : QPalette::Disabled;
     painter.setPen(palette().color(group, pushLike ? QPalette::ButtonText : QPalette::WindowText));
-    painter.drawText(textRect, flags, text());
+    const QRect drawn = DrawCellText(painter, textRect, flags, text());
     if (hasFocus() && !pushLike) {
       QStyleOptionFocusRect focus;
       focus.initFrom(this);
-      focus.rect = painter.boundingRect(textRect, flags, text()).adjusted(-1, 0, 1, 0);
+      focus.rect = drawn.adjusted(-1, 0, 1, 0);
       QWidget::style()->drawPrimitive(QStyle::PE_FrameFocusRect, &focus, &painter, this);
     }
   }
@@ -561,7 +602,7 @@ class StaticWidget : public QWidget, public WindowBinding {
     flags |= (windowStyle & SS_CENTERIMAGE) ? Qt::AlignVCenter : Qt::AlignTop;
     if ((windowStyle & SS_NOPREFIX) == 0) flags |= Qt::TextShowMnemonic;
     painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-    painter.drawText(rect().adjusted(border, border, -border, -border), flags, m_text);
+    DrawCellText(painter, rect().adjusted(border, border, -border, -border), flags, m_text);
   }
   // Without SS_NOTIFY a static control lets clicks through to its parent, as on Windows.
   void mousePressEvent(QMouseEvent* event) override {
@@ -586,6 +627,11 @@ class StaticWidget : public QWidget, public WindowBinding {
 };
 
 }  // namespace
+
+QRect ButtonCaptionRect(QWidget* control) {
+  auto* button = dynamic_cast<ButtonWidget*>(control);
+  return button != nullptr ? button->CaptionRect() : QRect();
+}
 
 WindowBinding* CreateBuiltInControl(const std::string& upperClassName, DWORD style, DWORD exStyle) {
   const bool bordered = (style & WS_BORDER) != 0 || (exStyle & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE)) != 0;

@@ -1,6 +1,12 @@
 // Device contexts for WM_PAINT over the QPainter of the paint in progress. A device context is a
 // number valid from BeginPaint to EndPaint; any other number is refused.
+#include <QFontMetrics>
 #include <QPainter>
+#include <QTextLayout>
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <vector>
 #include <cstring>
 #include <string>
 #include <unordered_map>
@@ -165,7 +171,7 @@ int DrawTextA(HDC dc, LPCSTR text, int count, RECT* rect, UINT format) {
   const int flags = ConvertDrawTextFormat(format);
   QPainter& painter = *context->painter;
   const QRect area = ToQRect(*rect);
-  const QRect bounds = painter.boundingRect(area, flags, display);
+  const QRect bounds = ui_detail::DrawCellText(painter, area, flags, display, false);
   if (format & DT_CALCRECT) {
     rect->right = rect->left + bounds.width();
     rect->bottom = rect->top + bounds.height();
@@ -176,9 +182,99 @@ int DrawTextA(HDC dc, LPCSTR text, int count, RECT* rect, UINT format) {
   painter.setClipRect(area, Qt::IntersectClip);
   if (context->backMode == OPAQUE) painter.fillRect(bounds.intersected(area), ui_detail::ToQColor(context->backColor));
   painter.setPen(ui_detail::ToQColor(context->textColor));
-  painter.drawText(area, flags, display);
+  ui_detail::DrawCellText(painter, area, flags, display);
   painter.restore();
   return bounds.height();
 }
 
 }  // namespace win
+
+namespace win::ui_detail {
+
+int CellLineHeight(const QFont& font) {
+  const int natural = QFontMetrics(font).lineSpacing();
+  const int cell = font.pixelSize();
+  return std::max(1, cell > 0 ? std::min(cell, natural) : natural);
+}
+
+QRect DrawCellText(QPainter& painter, const QRect& area, int flags, const QString& text, bool draw) {
+  const bool wrap = (flags & (Qt::TextWordWrap | Qt::TextWrapAnywhere)) != 0;
+  if ((flags & Qt::TextSingleLine) != 0 || (!wrap && !text.contains(QLatin1Char('\n')))) {
+    // One line: its place does not depend on the line spacing.
+    const QRect bounds = painter.boundingRect(area, flags, text);
+    if (draw) painter.drawText(area, flags, text);
+    return bounds;
+  }
+  const QFont font = painter.font();
+  // The mnemonic prefix: "&&" is an ampersand, "&x" an underlined x.
+  QString shown;
+  std::vector<int> underlined;
+  if ((flags & (Qt::TextShowMnemonic | Qt::TextHideMnemonic)) != 0) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+      if (text.at(i) == QLatin1Char('&') && i + 1 < text.size()) {
+        ++i;
+        if (text.at(i) != QLatin1Char('&') && (flags & Qt::TextShowMnemonic) != 0) {
+          underlined.push_back(static_cast<int>(shown.size()));
+        }
+      }
+      shown += text.at(i);
+    }
+  } else {
+    shown = text;
+  }
+  QTextOption option;
+  option.setAlignment(Qt::Alignment(flags & Qt::AlignHorizontal_Mask));
+  option.setWrapMode((flags & Qt::TextWrapAnywhere) != 0 ? QTextOption::WrapAnywhere
+                     : wrap                              ? QTextOption::WrapAtWordBoundaryOrAnywhere
+                                                         : QTextOption::NoWrap);
+  const int step = CellLineHeight(font);
+  std::vector<std::unique_ptr<QTextLayout>> layouts;
+  int lines = 0;
+  qsizetype start = 0;
+  while (start <= shown.size()) {
+    qsizetype end = shown.indexOf(QLatin1Char('\n'), start);
+    if (end < 0) end = shown.size();
+    auto layout = std::make_unique<QTextLayout>(shown.mid(start, end - start), font, painter.device());
+    layout->setTextOption(option);
+    QList<QTextLayout::FormatRange> formats;
+    for (int position : underlined) {
+      if (position < start || position >= end) continue;
+      QTextLayout::FormatRange range;
+      range.start = static_cast<int>(position - start);
+      range.length = 1;
+      range.format.setFontUnderline(true);
+      formats.append(range);
+    }
+    layout->setFormats(formats);
+    layout->beginLayout();
+    for (QTextLine line = layout->createLine(); line.isValid(); line = layout->createLine()) {
+      line.setLineWidth(std::max(0, area.width()));
+      // The face's own line is centred on the cell.
+      const qreal offset = (step - line.height()) / 2;
+      line.setPosition(QPointF(0, lines * step + offset));
+      ++lines;
+    }
+    layout->endLayout();
+    layouts.push_back(std::move(layout));
+    start = end + 1;
+  }
+  const int total = lines * step;
+  int top = area.top();
+  if (flags & Qt::AlignVCenter) top = area.top() + (area.height() - total) / 2;
+  if (flags & Qt::AlignBottom) top = area.bottom() + 1 - total;
+  qreal left = area.right() + 1;
+  qreal right = area.left();
+  for (const auto& layout : layouts) {
+    for (int i = 0; i < layout->lineCount(); ++i) {
+      const QRectF natural = layout->lineAt(i).naturalTextRect();
+      left = std::min(left, area.left() + natural.left());
+      right = std::max(right, area.left() + natural.right());
+    }
+    if (draw) layout->draw(&painter, QPointF(area.left(), top));
+  }
+  if (right < left) left = right = area.left();
+  return QRect(QPoint(static_cast<int>(std::floor(left)), top),
+               QPoint(static_cast<int>(std::ceil(right)) - 1, top + total - 1));
+}
+
+}  // namespace win::ui_detail

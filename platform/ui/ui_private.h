@@ -4,8 +4,13 @@
 
 #include <iconv.h>
 
+#include <QRect>
 #include <QString>
 #include <string_view>
+
+class QFont;
+class QPainter;
+class QWidget;
 
 namespace win::ui_detail {
 
@@ -33,5 +38,18 @@ class IconvHandle {
 // text still shows everything around the damage. CR LF and a lone CR become line feeds, the line
 // breaks Qt draws.
 QString GbkToDisplayText(std::string_view gbk);
+
+// The distance between two lines of text in a GDI-drawn caption: the font's pixel size (the cell
+// height of a Windows GUI face), or the face's own line spacing where that is smaller.
+int CellLineHeight(const QFont& font);
+
+// Lays out text in area as QPainter::drawText does with the same Qt flags (alignment, word wrap,
+// mnemonics, single line), but with lines CellLineHeight apart, as Windows draws captions. Draws
+// with the painter's font and pen when draw is true; returns the rectangle the text takes.
+QRect DrawCellText(QPainter& painter, const QRect& area, int flags, const QString& text, bool draw = true);
+
+// The rectangle a BUTTON control draws its caption in, in its own coordinates; empty for other
+// windows. Lets tests see that a caption has the room it needs.
+QRect ButtonCaptionRect(QWidget* control);
 
 }  // namespace win::ui_detail

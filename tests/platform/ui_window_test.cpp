@@ -10,7 +10,12 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QPainter>
 #include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QTextLayout>
+#include <QAbstractTextDocumentLayout>
+#include <QFontMetrics>
 #include <QStyle>
 #include <QWindow>
 #include <cstdio>
@@ -674,8 +679,100 @@ TEST_F(UiWindowTest, ControlColoursAreDrawnAndTheWindowGrabsToPng) {
   EXPECT_FALSE(win::GrabWindowToPngForTesting(frame, nullptr));
 }
 
+TEST_F(UiWindowTest, RadioCaptionBesideTheIndicatorHasRoomForItsText) {
+  const HWND frame = TopLevel();
+  const HWND radio = Child(frame, "BUTTON", win::BS_AUTORADIOBUTTON, 1, 8, 8, 56, 24, 0, "Rankles");
+  QWidget* widget = WidgetOf(radio);
+  ASSERT_NE(widget, nullptr);
+  // The 13-pixel circle and its 3-pixel gap leave the rest of the width to the caption, which the
+  // default GUI face, drawn with whole-pixel glyphs, fits into: this word takes all 40 pixels.
+  const QRect caption = win::ui_detail::ButtonCaptionRect(widget);
+  EXPECT_EQ(caption.left(), 16);
+  EXPECT_EQ(caption.right(), 55);
+  EXPECT_LE(QFontMetrics(widget->font()).horizontalAdvance(QStringLiteral("Rankles")), caption.width());
+  EXPECT_EQ(QApplication::font().hintingPreference(), QFont::PreferFullHinting);
+  // Not a button: no caption rectangle.
+  EXPECT_TRUE(win::ui_detail::ButtonCaptionRect(WidgetOf(frame)).isEmpty());
+}
+
+TEST_F(UiWindowTest, WrappedCaptionLinesAreOneCellApart) {
+  QFont font = QApplication::font();
+  ASSERT_EQ(font.pixelSize(), 12);
+  EXPECT_EQ(win::ui_detail::CellLineHeight(font), 12);
+  QImage image(120, 40, QImage::Format_ARGB32);
+  image.fill(Qt::white);
+  QPainter painter(&image);
+  painter.setFont(font);
+  painter.setPen(Qt::black);
+  const QString text = QStringLiteral("Wrapped（twice）");
+  const int natural = QFontMetrics(font).horizontalAdvance(text);
+  const QRect area(0, 0, natural * 2 / 3, 24);
+  const int flags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap;
+  // Two lines of the 12-pixel face take 24 pixels, not twice the face's own line spacing.
+  const QRect bounds = win::ui_detail::DrawCellText(painter, area, flags, text, false);
+  EXPECT_EQ(bounds.top(), 0);
+  EXPECT_EQ(bounds.height(), 24);
+  EXPECT_LE(bounds.width(), area.width());
+  // A mnemonic prefix is not drawn and "&&" is one ampersand: the same width as the plain text.
+  EXPECT_EQ(win::ui_detail::DrawCellText(painter, QRect(0, 0, 200, 40), Qt::AlignLeft | Qt::TextWordWrap |
+                                             Qt::TextShowMnemonic, QStringLiteral("A&&B &Cd\nx"), false)
+                .width(),
+            win::ui_detail::DrawCellText(painter, QRect(0, 0, 200, 40), Qt::AlignLeft | Qt::TextWordWrap,
+                                         QStringLiteral("A&B Cd\nx"), false)
+                .width());
+  // Ink only inside the two cells.
+  win::ui_detail::DrawCellText(painter, area, flags, text);
+  painter.end();
+  int inkTop = image.height();
+  int inkBottom = -1;
+  for (int y = 0; y < image.height(); ++y) {
+    for (int x = 0; x < image.width(); ++x) {
+      if (qGray(image.pixel(x, y)) < 128) {
+        inkTop = std::min(inkTop, y);
+        inkBottom = std::max(inkBottom, y);
+      }
+    }
+  }
+  EXPECT_GE(inkTop, 0);
+  EXPECT_LT(inkBottom, 24);
+  EXPECT_GT(inkBottom, 12);  // the second line is there
+}
+
 // ---------------------------------------------------------------------------------------------
 // Edit boxes
+
+TEST_F(UiWindowTest, MultiLineEditShowsOneLinePerCellWithoutATopMargin) {
+  const HWND frame = TopLevel();
+  const HWND answer = Child(frame, "EDIT", win::ES_MULTILINE | win::ES_READONLY, 1, 8, 8, 424, 48,
+                            win::WS_EX_CLIENTEDGE, "first\r\n \r\nlast gyp");
+  win::LOGFONTA logFont;
+  logFont.lfHeight = -14;
+  const win::HFONT font = win::CreateFontIndirectA(&logFont);
+  win::SendMessageA(answer, win::WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  win::ShowWindow(frame, win::SW_SHOW);
+  win::ProcessPendingMessages();
+  auto* edit = qobject_cast<QPlainTextEdit*>(WidgetOf(answer));
+  ASSERT_NE(edit, nullptr);
+  ASSERT_EQ(edit->font().pixelSize(), 14);
+  EXPECT_EQ(edit->document()->documentMargin(), 0);
+  QAbstractTextDocumentLayout* layout = edit->document()->documentLayout();
+  qreal bottom = 0;
+  int blocks = 0;
+  for (QTextBlock block = edit->document()->begin(); block.isValid(); block = block.next()) {
+    bottom += layout->blockBoundingRect(block).height();
+    ASSERT_GT(block.layout()->lineCount(), 0);
+    const qreal left = block.layout()->lineAt(0).x();
+    EXPECT_GE(left, 1);
+    EXPECT_LE(left, 2);
+    ++blocks;
+  }
+  EXPECT_EQ(blocks, 3);
+  // Three 14-pixel lines fit the 44 pixels inside the edge.
+  EXPECT_LE(bottom, 44);
+  EXPECT_EQ(bottom, 42);
+  win::DestroyWindow(answer);
+  win::DeleteObject(font);
+}
 
 TEST_F(UiWindowTest, EditFilterRefusesLettersInTypedInputMethodAndPastedText) {
   const HWND frame = TopLevel();
