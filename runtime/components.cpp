@@ -32,6 +32,14 @@ void SetColours(HWND window, uint32_t text, uint32_t background) {
 }
 
 // The extended style of an edit box border.
+// Creates a control of the component at its stored position, as child childId of the window.
+HWND CreateChildControl(const ComponentCreation& c, DWORD exStyle, const char* className, const std::string& text,
+                        DWORD style) {
+  const UnitRecord& r = *c.record;
+  return win::CreateWindowExA(exStyle, className, text.c_str(), style, r.left, r.top, r.width, r.height, c.parent,
+                              reinterpret_cast<win::HMENU>(static_cast<intptr_t>(c.childId)), nullptr, nullptr);
+}
+
 DWORD EditBorderExStyle(int32_t border) {
   switch (border) {
     case 1: return win::WS_EX_CLIENTEDGE;
@@ -139,7 +147,6 @@ class EditBox final : public Component {
       : Component(c.windowId, c.unitId, kEditBoxComponent), m_data(std::move(data)) {}
 
   bool Create(const ComponentCreation& c) {
-    const UnitRecord& r = *c.record;
     DWORD style = win::WS_CHILD | win::WS_CLIPSIBLINGS | c.style;
     if (m_data.multiLine != 0) {
       style |= win::ES_MULTILINE | win::ES_AUTOVSCROLL | win::ES_WANTRETURN;
@@ -156,9 +163,7 @@ class EditBox final : public Component {
     if (m_data.caseConversion == 1) style |= win::ES_LOWERCASE;
     if (m_data.caseConversion == 2) style |= win::ES_UPPERCASE;
     if (m_data.border == 5) style |= win::WS_BORDER;
-    HWND window = win::CreateWindowExA(EditBorderExStyle(m_data.border), "EDIT", m_data.content.c_str(), style, r.left,
-                                       r.top, r.width, r.height, c.parent,
-                                       reinterpret_cast<win::HMENU>(static_cast<intptr_t>(c.childId)), nullptr, nullptr);
+    HWND window = CreateChildControl(c, EditBorderExStyle(m_data.border), "EDIT", m_data.content, style);
     if (window == nullptr) return false;
     Attach(window);
     ApplyFont(AsString(m_data.font));
@@ -249,11 +254,8 @@ class Label final : public Component {
       : Component(c.windowId, c.unitId, kLabelComponent), m_data(std::move(data)) {}
 
   bool Create(const ComponentCreation& c) {
-    const UnitRecord& r = *c.record;
     const DWORD style = win::WS_CHILD | win::WS_CLIPSIBLINGS | c.style;
-    HWND window = win::CreateWindowExA(0, kLabelClass, m_data.caption.c_str(), style, r.left, r.top, r.width, r.height,
-                                       c.parent, reinterpret_cast<win::HMENU>(static_cast<intptr_t>(c.childId)),
-                                       nullptr, nullptr);
+    HWND window = CreateChildControl(c, 0, kLabelClass, m_data.caption, style);
     if (window == nullptr) return false;
     Attach(window);
     ApplyFont(AsString(m_data.font));
@@ -326,13 +328,10 @@ class Button final : public Component {
       : Component(c.windowId, c.unitId, kButtonComponent), m_data(std::move(data)) {}
 
   bool Create(const ComponentCreation& c) {
-    const UnitRecord& r = *c.record;
     DWORD style = win::WS_CHILD | win::WS_CLIPSIBLINGS | win::BS_MULTILINE | c.style;
     style |= m_data.type == 1 ? win::BS_DEFPUSHBUTTON : win::BS_PUSHBUTTON;
     style |= ButtonAlignment(m_data.horizontalAlignment, m_data.verticalAlignment);
-    HWND window = win::CreateWindowExA(0, "BUTTON", m_data.caption.c_str(), style, r.left, r.top, r.width, r.height,
-                                       c.parent, reinterpret_cast<win::HMENU>(static_cast<intptr_t>(c.childId)),
-                                       nullptr, nullptr);
+    HWND window = CreateChildControl(c, 0, "BUTTON", m_data.caption, style);
     if (window == nullptr) return false;
     Attach(window);
     ApplyFont(AsString(m_data.font));
@@ -368,16 +367,13 @@ class RadioBox final : public Component {
       : Component(c.windowId, c.unitId, kRadioBoxComponent), m_data(std::move(data)) {}
 
   bool Create(const ComponentCreation& c) {
-    const UnitRecord& r = *c.record;
     DWORD style = win::WS_CHILD | win::WS_CLIPSIBLINGS | win::BS_MULTILINE | win::BS_AUTORADIOBUTTON | c.style;
     if (c.startsGroup) style |= win::WS_GROUP;
     if (m_data.pushLike != 0) style |= win::BS_PUSHLIKE;
     if (m_data.flat != 0) style |= win::BS_FLAT;
     if (m_data.textLeft != 0) style |= win::BS_LEFTTEXT;
     style |= ButtonAlignment(m_data.horizontalAlignment, m_data.verticalAlignment);
-    HWND window = win::CreateWindowExA(0, "BUTTON", m_data.caption.c_str(), style, r.left, r.top, r.width, r.height,
-                                       c.parent, reinterpret_cast<win::HMENU>(static_cast<intptr_t>(c.childId)),
-                                       nullptr, nullptr);
+    HWND window = CreateChildControl(c, 0, "BUTTON", m_data.caption, style);
     if (window == nullptr) return false;
     Attach(window);
     ApplyFont(AsString(m_data.font));
