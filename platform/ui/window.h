@@ -26,6 +26,10 @@ struct HMENU__;
 using HMENU = HMENU__*;
 struct HDC__;
 using HDC = HDC__*;
+struct HCURSOR__;
+using HCURSOR = HCURSOR__*;
+struct HBITMAP__;
+using HBITMAP = HBITMAP__*;
 using HGDIOBJ = void*;
 using HINSTANCE = HMODULE;
 
@@ -232,8 +236,14 @@ inline constexpr int GWL_STYLE = -16;
 inline constexpr int GWL_EXSTYLE = -20;
 inline constexpr int GWLP_USERDATA = -21;
 // GWLP_WNDPROC (subclassing: the replaced procedure is returned, the caller chains to it),
-// GWLP_ID and GWLP_USERDATA can be set; the styles are read-only here (setting them fails with
-// ERROR_INVALID_PARAMETER, as do unknown indexes).
+// GWLP_ID and GWLP_USERDATA can be set. GWL_STYLE and GWL_EXSTYLE can be set too and return the
+// previous styles: WS_VISIBLE and WS_DISABLED in them are left alone (ShowWindow and EnableWindow
+// change those), and the built-in controls take the presentation styles that Windows' controls
+// read while they draw: edit alignment, case, ES_NOHIDESEL and ES_READONLY; button kind, text
+// alignment, BS_LEFTTEXT, BS_PUSHLIKE, BS_FLAT, BS_MULTILINE; static alignment; the borders of
+// WS_BORDER, WS_EX_CLIENTEDGE, WS_EX_STATICEDGE and WS_EX_DLGMODALFRAME (the client area shrinks
+// or grows, the outer rectangle stays). ES_MULTILINE, ES_PASSWORD and the scroll bars of an edit
+// box are fixed at creation, as on Windows. Unknown indexes fail with ERROR_INVALID_PARAMETER.
 LONG_PTR GetWindowLongPtrA(HWND window, int index);
 LONG_PTR SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
 LRESULT CallWindowProcA(WindowProcedure procedure, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -391,7 +401,92 @@ inline constexpr UINT DT_NOPREFIX = 0x0800;
 // only measures, widening or narrowing rect to the text.
 int DrawTextA(HDC dc, LPCSTR text, int count, RECT* rect, UINT format);
 
+// Bitmaps. Windows programs keep pictures as the bytes of an image file; this makes a bitmap of
+// such bytes (BMP, PNG, JPEG, GIF or ICO; the first frame of an animation). Null for bytes that
+// are no image (ERROR_INVALID_DATA). DeleteObject frees it; GetObjectA of a bitmap fills a BITMAP.
+struct BITMAP {
+  LONG bmType = 0;
+  LONG bmWidth = 0;
+  LONG bmHeight = 0;
+  LONG bmWidthBytes = 0;
+  uint16_t bmPlanes = 0;
+  uint16_t bmBitsPixel = 0;
+  void* bmBits = nullptr;
+};
+HBITMAP CreateBitmapFromImageData(const void* data, DWORD size);
+// Draws the bitmap into the rectangle (x, y, width, height) of a device context between
+// BeginPaint and EndPaint, stretched when the sizes differ, as StretchBlt with SRCCOPY would.
+BOOL DrawBitmap(HDC dc, HBITMAP bitmap, int x, int y, int width, int height);
+// Buttons and radio boxes show a bitmap given with BM_SETIMAGE (wParam IMAGE_BITMAP, lParam the
+// bitmap; returns the previous one) beside their caption, left of it, as themed Windows buttons
+// do; a null bitmap removes it. The button does not own the bitmap.
+inline constexpr UINT BM_GETIMAGE = 0x00F6;
+inline constexpr UINT BM_SETIMAGE = 0x00F7;
+inline constexpr WPARAM IMAGE_BITMAP = 0;
+
+// Mouse pointers. The system cursors by their ids (instance null, name MAKEINTRESOURCE of the id);
+// they are shared and never destroyed. Unknown ids give null (ERROR_RESOURCE_NAME_NOT_FOUND).
+inline const LPCSTR IDC_ARROW = reinterpret_cast<LPCSTR>(32512);
+inline const LPCSTR IDC_IBEAM = reinterpret_cast<LPCSTR>(32513);
+inline const LPCSTR IDC_WAIT = reinterpret_cast<LPCSTR>(32514);
+inline const LPCSTR IDC_CROSS = reinterpret_cast<LPCSTR>(32515);
+inline const LPCSTR IDC_UPARROW = reinterpret_cast<LPCSTR>(32516);
+inline const LPCSTR IDC_SIZENWSE = reinterpret_cast<LPCSTR>(32642);
+inline const LPCSTR IDC_SIZENESW = reinterpret_cast<LPCSTR>(32643);
+inline const LPCSTR IDC_SIZEWE = reinterpret_cast<LPCSTR>(32644);
+inline const LPCSTR IDC_SIZENS = reinterpret_cast<LPCSTR>(32645);
+inline const LPCSTR IDC_SIZEALL = reinterpret_cast<LPCSTR>(32646);
+inline const LPCSTR IDC_NO = reinterpret_cast<LPCSTR>(32648);
+inline const LPCSTR IDC_HAND = reinterpret_cast<LPCSTR>(32649);
+inline const LPCSTR IDC_APPSTARTING = reinterpret_cast<LPCSTR>(32650);
+inline const LPCSTR IDC_HELP = reinterpret_cast<LPCSTR>(32651);
+inline constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
+HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
+// A cursor from the bytes of a .cur file (its hot spot kept) or an .ico or other image file (hot
+// spot at the centre). Null for bytes that are no image (ERROR_INVALID_DATA).
+HCURSOR CreateCursorFromFileData(const void* data, DWORD size);
+// Destroys a created cursor; system cursors are left alone (TRUE all the same).
+BOOL DestroyCursor(HCURSOR cursor);
+// Stand-in for answering WM_SETCURSOR: the pointer shown while the mouse is over the window. Null
+// gives the window its class cursor back (the I-beam over edit boxes, the arrow elsewhere). The
+// window does not own the cursor; destroying a cursor that a window still shows gives that window
+// its class cursor.
+BOOL SetWindowCursor(HWND window, HCURSOR cursor);
+// The cursor set with SetWindowCursor, or null.
+HCURSOR GetWindowCursor(HWND window);
+
+// Up-down controls: the class "msctls_updown32" with the position kept in a 32-bit range. With
+// UDS_SETBUDDYINT the buddy window's text shows the position in decimal (with thousands
+// separators unless UDS_NOTHOUSANDS), and stepping starts from the number in the buddy's text.
+// UDS_ALIGNRIGHT / UDS_ALIGNLEFT place the control against that side of the buddy, inside the
+// buddy's old rectangle, which narrows by the control's width. Clicking the arrows (or the Up and
+// Down keys in the buddy with UDS_ARROWKEYS) steps the position by one within the range (reversed
+// ranges step the other way); UDS_WRAP wraps at the ends. Each step sends the parent WM_VSCROLL
+// (or WM_HSCROLL for UDS_HORZ) with SB_THUMBPOSITION and the position in the high word, lParam
+// the up-down control.
+inline constexpr DWORD UDS_WRAP = 0x0001;
+inline constexpr DWORD UDS_SETBUDDYINT = 0x0002;
+inline constexpr DWORD UDS_ALIGNRIGHT = 0x0004;
+inline constexpr DWORD UDS_ALIGNLEFT = 0x0008;
+inline constexpr DWORD UDS_AUTOBUDDY = 0x0010;
+inline constexpr DWORD UDS_ARROWKEYS = 0x0020;
+inline constexpr DWORD UDS_HORZ = 0x0040;
+inline constexpr DWORD UDS_NOTHOUSANDS = 0x0080;
+inline constexpr UINT UDM_SETBUDDY = WM_USER + 105;    // wParam the buddy; returns the previous one
+inline constexpr UINT UDM_GETBUDDY = WM_USER + 106;
+inline constexpr UINT UDM_SETRANGE32 = WM_USER + 111;  // wParam low, lParam high
+inline constexpr UINT UDM_GETRANGE32 = WM_USER + 112;  // wParam int* low, lParam int* high
+inline constexpr UINT UDM_SETPOS32 = WM_USER + 113;    // lParam the position; returns the previous one
+inline constexpr UINT UDM_GETPOS32 = WM_USER + 114;    // lParam BOOL* set on an unreadable buddy text
+inline constexpr UINT WM_HSCROLL = 0x0114;
+inline constexpr UINT WM_VSCROLL = 0x0115;
+inline constexpr WPARAM SB_THUMBPOSITION = 4;
+
 // Test hook: saves a picture of the window as drawn now (also offscreen) as a PNG file.
 BOOL GrabWindowToPngForTesting(HWND window, LPCSTR path);
+// Test hook: called once, on the application's thread, when a top-level window has been painted
+// for the first time and its picture has gone to the screen (the offscreen platform included).
+// An empty function removes the hook.
+void SetFirstPaintHookForTesting(std::function<void(HWND)> hook);
 
 }  // namespace win
