@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -60,6 +61,20 @@ class Component {
   virtual bool GetProperty(int32_t k, PropertyValue& value) const = 0;
   virtual bool SetProperty(int32_t k, const PropertyValue& value) = 0;
 
+  // Showing, enabling and placing the control; a component with a companion window (an edit
+  // box's spin buddy) takes it along.
+  virtual void Show(bool visible);
+  virtual void Enable(bool enabled);
+  virtual void Place(int left, int top, int width, int height);
+  // Draws what the component paints itself into its window (a window's picture); false when it
+  // leaves the painting to the platform.
+  virtual bool Paint() { return false; }
+
+  // The mouse pointer: the cursor the template's pointer number or data makes, shown over the
+  // control. The component owns it and destroys it when it is replaced or the component goes.
+  void SetPointer(win::HCURSOR cursor);
+  win::HCURSOR Pointer() const { return m_cursor; }
+
   // The component that owns a platform window, or null for other windows.
   static Component* FromHandle(win::HWND window);
 
@@ -70,6 +85,13 @@ class Component {
   // and keeps the created font until the next one or the end of the component.
   void ApplyFont(const std::string& stored);
   std::string WindowText() const;
+  // Replaces the component's picture with a bitmap of the stored image bytes (none for empty or
+  // unreadable bytes) and returns it; the component owns it.
+  win::HBITMAP ReplacePicture(const std::string& stored);
+  win::HBITMAP Picture() const { return m_picture; }
+  // Puts a new platform window in place of the current one: same place in the stacking order,
+  // visibility, enabled state, focus and pointer; the old window is destroyed.
+  void ReplaceWindow(win::HWND replacement);
 
  private:
   uint32_t m_windowId;
@@ -77,6 +99,8 @@ class Component {
   uint32_t m_typeId;
   win::HWND m_handle = nullptr;
   win::HFONT m_font = nullptr;  // created here; stock fonts are not kept
+  win::HBITMAP m_picture = nullptr;
+  win::HCURSOR m_cursor = nullptr;
 };
 
 // Whether the component type is one this runtime knows, and whether it may raise events.
@@ -93,6 +117,10 @@ win::COLORREF StoredColour(uint32_t colour);
 // The font a stored font byte set stands for, with character set, precisions, quality and pitch
 // replaced as the runtime does; null for the default GUI font (any length other than 60).
 win::HFONT CreateStoredFont(const std::string& stored);
+// The cursor a mouse pointer blob makes: an int32 pointer number (one byte when the blob is
+// shorter than 4), or -1 followed by cursor data. Null for the default pointer (0), for unknown
+// numbers and for unreadable cursor data.
+win::HCURSOR CursorOfPointer(std::span<const unsigned char> pointer);
 // Whether an edit box in that input mode accepts the typed character.
 bool EditInputAccepts(int32_t inputMode, char16_t c);
 

@@ -92,15 +92,19 @@ void WriteCommon(const Target& target, int32_t property, uint64_t value) {
     case kMousePointer: {
       const std::string bytes = ByteSetAt(value);
       r.mousePointer.assign(bytes.begin(), bytes.end());
+      if (target.live) {
+        target.live->SetPointer(CursorOfPointer(r.mousePointer));
+        r.liveCursor = target.live->Pointer();
+      }
       return;
     }
     case kVisible:
       SetFlag(r, UnitRecord::kVisible, number != 0);
-      if (target.live) win::ShowWindow(target.live->Handle(), number != 0 ? win::SW_SHOWNA : win::SW_HIDE);
+      if (target.live) target.live->Show(number != 0);
       return;
     case kDisabled:
       SetFlag(r, UnitRecord::kDisabled, number != 0);
-      if (target.live) win::EnableWindow(target.live->Handle(), number == 0);
+      if (target.live) target.live->Enable(number == 0);
       return;
     default: break;
   }
@@ -111,7 +115,7 @@ void WriteCommon(const Target& target, int32_t property, uint64_t value) {
   win::RECT rect = LiveRect(*target.live);
   int left = rect.left, top = rect.top, width = rect.right - rect.left, height = rect.bottom - rect.top;
   (property == kLeft ? left : property == kTop ? top : property == kWidth ? width : height) = number;
-  win::MoveWindow(target.live->Handle(), left, top, width, height, 1);
+  target.live->Place(left, top, width, height);
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ class LiveForm final : public LoadedWindow {
       for (Unit& unit : t->units) {
         if (UnitRecord* record = unit.Record()) {
           record->liveWindow = nullptr;
-          record->liveCursor = nullptr;  // no cursors are made yet; nothing to destroy
+          record->liveCursor = nullptr;  // the component destroys its cursor
         }
       }
     }
@@ -95,6 +95,11 @@ win::LRESULT FormProcedure(win::HWND window, win::UINT message, win::WPARAM wPar
       if (control != nullptr && win::HIWORD(wParam) == win::BN_CLICKED && control->TypeId() == kButtonComponent)
         RaiseEvent(control->WindowId(), control->UnitId(), 0);  // the button's click
       return 0;
+    }
+    case win::WM_PAINT: {
+      Component* form = Component::FromHandle(window);
+      if (form != nullptr && form->Paint()) return 0;
+      return win::DefWindowProcA(window, message, wParam, lParam);
     }
     case win::WM_NCDESTROY: {
       // Looked up by handle: the window may already count as gone for the platform here.
@@ -159,6 +164,17 @@ void PlaceInContainers(WindowTemplate& t) {
     const Unit* container = t.FindUnit(record->containerId);
     Component* live = container ? LiveOf(container->Record()) : nullptr;
     if (live != nullptr) win::SetParent(control->Handle(), live->Handle());
+  }
+}
+
+// Each unit's cursor from its mouse pointer; pointer 0 keeps the class cursor.
+void MakePointers(WindowTemplate& t) {
+  for (Unit& unit : t.units) {
+    UnitRecord* record = unit.Record();
+    Component* live = LiveOf(record);
+    if (live == nullptr) continue;
+    live->SetPointer(CursorOfPointer(record->mousePointer));
+    record->liveCursor = live->Pointer();
   }
 }
 
@@ -244,13 +260,11 @@ bool LoadProgramWindow(uint32_t windowId) {
     return false;
   }
   PlaceInContainers(*t);
-  // Mouse pointers: number 0 is the class cursor; other pointer shapes are not mapped yet, so
-  // no control gets a cursor of its own.
+  MakePointers(*t);
 
   for (size_t i = 1; i < t->units.size(); ++i) {
     const UnitRecord* record = ComponentRecordAt(*t, i);
-    if (Component* control = LiveOf(record); control != nullptr && record->Visible())
-      win::ShowWindow(control->Handle(), win::SW_SHOWNA);
+    if (Component* control = LiveOf(record); control != nullptr && record->Visible()) control->Show(true);
   }
   ArrangeStacking(*t);
 

@@ -36,6 +36,8 @@ constexpr int64_t kMultiLineMaximum = 0xFFFFFFFF;
 // A radio button's circle and the room between it and the caption, as Windows draws them.
 constexpr int kIndicatorSize = 13;
 constexpr int kIndicatorGap = 3;
+// The room between a button's image and its caption.
+constexpr int kImageGap = 4;
 
 // Windows edit boxes show the password character the program chose; Qt asks the style for it.
 class PasswordCharacterStyle : public QProxyStyle {
@@ -49,6 +51,18 @@ class PasswordCharacterStyle : public QProxyStyle {
     return QProxyStyle::styleHint(hint, option, widget, returnData);
   }
 };
+
+// Whether an edit box draws a frame.
+bool HasBorder(DWORD style, DWORD exStyle) {
+  return (style & WS_BORDER) != 0 || (exStyle & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE | WS_EX_DLGMODALFRAME)) != 0;
+}
+
+// The horizontal alignment of an edit box's text.
+Qt::Alignment EditAlignment(DWORD editStyle) {
+  if (editStyle & ES_RIGHT) return Qt::AlignRight;
+  if (editStyle & ES_CENTER) return Qt::AlignHCenter;
+  return Qt::AlignLeft;
+}
 
 QStyle* PasswordStyle() {
   static auto* style = new PasswordCharacterStyle;  // lives as long as the application
@@ -92,6 +106,16 @@ class EditBinding : public WindowBinding {
       palette.setColor(group, QPalette::HighlightedText, palette.color(group, QPalette::Text));
     }
     widget->setPalette(palette);
+  }
+
+  // The kind of box, its password character and its scroll bars stay as created, as on Windows;
+  // the rest is taken again (the case styles act on later input by themselves).
+  void StyleChanged(DWORD oldStyle, DWORD) override {
+    constexpr DWORD kFixed = ES_MULTILINE | ES_PASSWORD | ES_AUTOHSCROLL | ES_AUTOVSCROLL | WS_HSCROLL | WS_VSCROLL;
+    windowStyle = (windowStyle & ~kFixed) | (oldStyle & kFixed);
+    ApplyStyles();
+    ApplyColors();  // ES_NOHIDESEL
+    Widget()->update();
   }
 
   void FocusChanged(bool focused) {
@@ -169,6 +193,8 @@ class EditBinding : public WindowBinding {
   virtual void SetPasswordCharacter(char character) { m_passwordCharacter = character; }
   virtual void CopySelection() = 0;
   virtual int64_t PlatformMaximum() const = 0;
+  // Alignment, read-only and frame from windowStyle and exStyle.
+  virtual void ApplyStyles() = 0;
 
   std::function<bool(char16_t)> m_filter;
   int64_t m_limit = kDefaultEditLimit;
@@ -263,7 +289,17 @@ class SingleLineEdit : public QLineEdit, public EditBinding {
     insert(text);
     m_settingText = false;
   }
-  void SetReadOnly(bool readOnly) override { setReadOnly(readOnly); }
+  void SetReadOnly(bool readOnly) override {
+    // QLineEdit sets its own pointer for read-only boxes; one from SetWindowCursor stays.
+    const QCursor shown = cursor();
+    setReadOnly(readOnly);
+    if (cursorHandle != nullptr) setCursor(shown);
+  }
+  void ApplyStyles() override {
+    setAlignment(EditAlignment(windowStyle) | Qt::AlignVCenter);
+    SetReadOnly((windowStyle & ES_READONLY) != 0);
+    setFrame(HasBorder(windowStyle, exStyle));
+  }
   void SetPasswordCharacter(char character) override {
     EditBinding::SetPasswordCharacter(character);
     if (character == 0) {
@@ -428,6 +464,17 @@ class MultiLineEdit : public QPlainTextEdit, public EditBinding {
   }
   void CopySelection() override { copy(); }
   int64_t PlatformMaximum() const override { return kMultiLineMaximum; }
+  void ApplyStyles() override {
+    QTextOption option = document()->defaultTextOption();
+    option.setAlignment(EditAlignment(windowStyle));
+    document()->setDefaultTextOption(option);
+    SetReadOnly((windowStyle & ES_READONLY) != 0);
+    if (HasBorder(windowStyle, exStyle)) {
+      setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    } else {
+      setFrameShape(QFrame::NoFrame);
+    }
+  }
 };
 
 // Horizontal and vertical Qt alignment of a BUTTON; push buttons centre by default, radio
@@ -468,8 +515,20 @@ class ButtonWidget : public QAbstractButton, public WindowBinding {
     if (IsPushLike()) return;
     WindowBinding::ApplyColors();
   }
+  // Everything a button shows is read from its styles as it paints; a radio box that became push
+  // -like drops its colours, one that became a radio box takes them.
+  void StyleChanged(DWORD oldStyle, DWORD) override {
+    const bool wasPushLike = (oldStyle & BS_TYPEMASK) != BS_AUTORADIOBUTTON || (oldStyle & BS_PUSHLIKE) != 0;
+    if (IsPushLike() && !wasPushLike) {
+      setPalette(QPalette());
+      setAutoFillBackground(false);
+    } else {
+      ApplyColors();
+    }
+    update();
+  }
 
-  bool HandleMessage(UINT message, WPARAM wParam, LPARAM, LRESULT& result) override {
+  bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
     switch (message) {
       case BM_GETCHECK:
         result = IsAutoRadio() ? static_cast<LRESULT>(m_state) : 0;
@@ -484,6 +543,21 @@ class ButtonWidget : public QAbstractButton, public WindowBinding {
       case BM_CLICK:
         if (isEnabled()) click();
         return true;
+      case BM_GETIMAGE:
+        result = wParam == IMAGE_BITMAP ? reinterpret_cast<LRESULT>(m_image) : 0;
+        return true;
+      case BM_SETIMAGE: {
+        // Only bitmaps; a handle that is no live bitmap is refused and the image stays.
+        const auto bitmap = reinterpret_cast<HBITMAP>(lParam);
+        if (wParam != IMAGE_BITMAP || (bitmap != nullptr && !BitmapImage(bitmap, nullptr))) {
+          result = 0;
+          return true;
+        }
+        result = reinterpret_cast<LRESULT>(m_image);
+        m_image = bitmap;
+        update();
+        return true;
+      }
       default:
         return false;
     }
@@ -531,7 +605,29 @@ class ButtonWidget : public QAbstractButton, public WindowBinding {
     if (windowStyle & BS_MULTILINE) flags |= Qt::TextWordWrap;
     const QPalette::ColorGroup group = isEnabled() ? QPalette::Active : QPalette::Disabled;
     painter.setPen(palette().color(group, pushLike ? QPalette::ButtonText : QPalette::WindowText));
-    const QRect drawn = DrawCellText(painter, textRect, flags, text());
+    // A bitmap from BM_SETIMAGE goes left of the caption, the two placed together as the caption
+    // alone would be. The handle is looked up at every paint: a deleted bitmap is not drawn.
+    QImage image;
+    if (m_image != nullptr && BitmapImage(m_image, &image)) {
+      const bool hasText = !text().isEmpty();
+      const int gap = hasText ? kImageGap : 0;
+      const QRect textArea = textRect.adjusted(image.width() + gap, 0, 0, 0);
+      const QRect measured = hasText ? DrawCellText(painter, textArea, flags, text(), false) : QRect();
+      const int groupWidth = image.width() + gap + (hasText ? measured.width() : 0);
+      int left = textRect.left();
+      if (flags & Qt::AlignHCenter) left = textRect.left() + (textRect.width() - groupWidth) / 2;
+      if (flags & Qt::AlignRight) left = textRect.right() + 1 - groupWidth;
+      int top = textRect.top() + (textRect.height() - image.height()) / 2;
+      if (flags & Qt::AlignTop) top = textRect.top();
+      if (flags & Qt::AlignBottom) top = textRect.bottom() + 1 - image.height();
+      painter.save();
+      painter.setClipRect(rect(), Qt::IntersectClip);
+      painter.drawImage(QPoint(left, top), image);
+      painter.restore();
+      // The caption keeps its own layout, moved to follow the image.
+      textRect = hasText ? textArea.translated(left + image.width() + gap - measured.left(), 0) : QRect();
+    }
+    const QRect drawn = textRect.isNull() ? QRect() : DrawCellText(painter, textRect, flags, text());
     if (hasFocus() && !pushLike) {
       QStyleOptionFocusRect focus;
       focus.initFrom(this);
@@ -572,6 +668,7 @@ class ButtonWidget : public QAbstractButton, public WindowBinding {
   }
 
   WPARAM m_state = BST_UNCHECKED;
+  HBITMAP m_image = nullptr;  // not owned
 };
 
 class StaticWidget : public QWidget, public WindowBinding {
@@ -634,7 +731,7 @@ QRect ButtonCaptionRect(QWidget* control) {
 }
 
 WindowBinding* CreateBuiltInControl(const std::string& upperClassName, DWORD style, DWORD exStyle) {
-  const bool bordered = (style & WS_BORDER) != 0 || (exStyle & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE)) != 0;
+  const bool bordered = HasBorder(style, exStyle);
   if (upperClassName == "EDIT") {
     if (style & ES_MULTILINE) {
       auto* edit = new MultiLineEdit(style);
@@ -647,6 +744,7 @@ WindowBinding* CreateBuiltInControl(const std::string& upperClassName, DWORD sty
   }
   if (upperClassName == "BUTTON") return new ButtonWidget;
   if (upperClassName == "STATIC") return new StaticWidget;
+  if (upperClassName == "MSCTLS_UPDOWN32") return CreateUpDownControl();
   return nullptr;
 }
 

@@ -1,7 +1,8 @@
-// Fonts, brushes and colours. GDI handles are numbers from a table, like window handles, so a
-// deleted font or brush is refused rather than read.
+// Fonts, brushes, bitmaps and colours. GDI handles are numbers from a table, like window handles,
+// so a deleted font, brush or bitmap is refused rather than read.
 #include <QApplication>
 #include <QFontMetricsF>
+#include <QImage>
 #include <algorithm>
 #include <cmath>
 #include <mutex>
@@ -22,8 +23,11 @@ struct FontObject {
 struct BrushObject {
   COLORREF color;
 };
+struct BitmapObject {
+  QImage image;  // 32 bits a pixel; shared with whoever is drawing it, so deletion frees nothing in use
+};
 struct GdiObject {
-  std::variant<FontObject, BrushObject> value;
+  std::variant<FontObject, BrushObject, BitmapObject> value;
   bool stock = false;
 };
 
@@ -110,6 +114,23 @@ bool BrushColor(HBRUSH brush, COLORREF* color) {
   return true;
 }
 
+HBITMAP AddBitmap(QImage image) {
+  GdiTable& table = Table();
+  std::lock_guard lock(table.mutex);
+  return reinterpret_cast<HBITMAP>(Add(table, GdiObject{BitmapObject{std::move(image)}}));
+}
+
+bool BitmapImage(HBITMAP bitmap, QImage* image) {
+  GdiTable& table = Table();
+  std::lock_guard lock(table.mutex);
+  const auto found = table.objects.find(reinterpret_cast<uintptr_t>(bitmap));
+  if (found == table.objects.end()) return false;
+  const auto* object = std::get_if<BitmapObject>(&found->second.value);
+  if (object == nullptr) return false;
+  if (image != nullptr) *image = object->image;
+  return true;
+}
+
 QColor ToQColor(COLORREF color) { return QColor(color & 0xFF, (color >> 8) & 0xFF, (color >> 16) & 0xFF); }
 
 }  // namespace ui_detail
@@ -170,6 +191,22 @@ int GetObjectA(HGDIOBJ object, int size, void* buffer) {
   if (found == table.objects.end()) {
     SetLastError(ERROR_INVALID_HANDLE);
     return 0;
+  }
+  if (const auto* bitmap = std::get_if<BitmapObject>(&found->second.value)) {
+    if (buffer == nullptr || size < static_cast<int>(sizeof(BITMAP))) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return 0;
+    }
+    BITMAP info;
+    info.bmType = 0;
+    info.bmWidth = bitmap->image.width();
+    info.bmHeight = bitmap->image.height();
+    info.bmWidthBytes = bitmap->image.width() * 4;  // 32 bits a pixel: rows are whole words already
+    info.bmPlanes = 1;
+    info.bmBitsPixel = 32;
+    info.bmBits = nullptr;  // not a DIB section
+    std::memcpy(buffer, &info, sizeof info);
+    return sizeof(BITMAP);
   }
   const auto* font = std::get_if<FontObject>(&found->second.value);
   if (font == nullptr || buffer == nullptr || size < static_cast<int>(sizeof(LOGFONTA))) {

@@ -1,6 +1,7 @@
 // Device contexts for WM_PAINT over the QPainter of the paint in progress. A device context is a
 // number valid from BeginPaint to EndPaint; any other number is refused.
 #include <QFontMetrics>
+#include <QImage>
 #include <QPainter>
 #include <QTextLayout>
 #include <algorithm>
@@ -185,6 +186,26 @@ int DrawTextA(HDC dc, LPCSTR text, int count, RECT* rect, UINT format) {
   ui_detail::DrawCellText(painter, area, flags, display);
   painter.restore();
   return bounds.height();
+}
+
+BOOL DrawBitmap(HDC dc, HBITMAP bitmap, int x, int y, int width, int height) {
+  DeviceContext* context = Find(dc);
+  if (context == nullptr) return FALSE;
+  QImage image;
+  if (!ui_detail::BitmapImage(bitmap, &image)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  if (width == 0 || height == 0) return TRUE;
+  QPainter& painter = *context->painter;
+  painter.save();
+  // StretchBlt's default mode picks pixels rather than blending them; a negative size mirrors.
+  painter.setRenderHint(QPainter::SmoothPixmapTransform, false);
+  painter.translate(x, y);
+  painter.scale(width < 0 ? -1 : 1, height < 0 ? -1 : 1);
+  painter.drawImage(QRect(0, 0, std::abs(width), std::abs(height)), image);
+  painter.restore();
+  return TRUE;
 }
 
 }  // namespace win

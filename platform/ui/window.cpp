@@ -56,6 +56,41 @@ bool OnApplicationThread() {
   return application != nullptr && QThread::currentThread() == application->thread();
 }
 
+// The first-paint test hook, in a plain static so that it can be set before Qt is set up.
+struct FirstPaintHook {
+  std::mutex mutex;
+  std::function<void(HWND)> hook;
+};
+
+FirstPaintHook& TheFirstPaintHook() {
+  static auto* hook = new FirstPaintHook;  // never destroyed: windows may paint until process exit
+  return *hook;
+}
+
+std::function<void(HWND)> CurrentFirstPaintHook() {
+  FirstPaintHook& first = TheFirstPaintHook();
+  std::lock_guard lock(first.mutex);
+  return first.hook;
+}
+
+// True while GrabWindowToPngForTesting draws a window into a picture: that paint is not shown.
+thread_local bool t_grabbing = false;
+
+// Called at the first paint of a shown top-level window. Qt flushes the backing store to the
+// screen right after the paints of the same update, so a call queued from the paint runs when the
+// picture is there. The call is dropped with the widget, and skipped when the window was hidden
+// or destroyed in between.
+void ReportFirstPaintLater(QWidget* widget, HWND window) {
+  QMetaObject::invokeMethod(
+      widget,
+      [widget, window] {
+        WindowBinding* binding = PeekBinding(window);
+        if (binding == nullptr || binding->Widget() != widget || !widget->isVisible()) return;
+        if (const std::function<void(HWND)> hook = CurrentFirstPaintHook()) hook(window);
+      },
+      Qt::QueuedConnection);
+}
+
 // A window of a registered class: the procedure does the work, the widget reports what happens.
 class ProcedureWidget : public QWidget, public WindowBinding {
  public:
@@ -84,6 +119,10 @@ class ProcedureWidget : public QWidget, public WindowBinding {
   QPainter* ActivePainter() override { return m_painter; }
   // The procedure paints through BeginPaint; what it leaves alone shows the background.
   void paintEvent(QPaintEvent*) override {
+    if (!m_firstPaintSeen && isWindow() && !t_grabbing) {
+      m_firstPaintSeen = true;
+      if (CurrentFirstPaintHook()) ReportFirstPaintLater(this, handle);
+    }
     QPainter painter(this);
     const int border = BorderWidth();
     if (border > 0) {
@@ -126,6 +165,7 @@ class ProcedureWidget : public QWidget, public WindowBinding {
   QString m_text;
   COLORREF m_classBackground;
   QPainter* m_painter = nullptr;
+  bool m_firstPaintSeen = false;  // a top-level window reports its first paint once
 };
 
 // Qt's flags for a top-level window of these styles. WS_OVERLAPPED (no WS_POPUP) always has a
@@ -223,6 +263,37 @@ void Activate(QWidget* top) {
   top->activateWindow();
 }
 
+// GWL_STYLE / GWL_EXSTYLE: the new styles, WS_VISIBLE and WS_DISABLED (and WS_CHILD / WS_POPUP,
+// which only SetParent changes here) left as they are. A border that changes moves the client
+// area inside the same outer rectangle: the children keep their client coordinates.
+LONG_PTR ChangeStyles(WindowBinding& binding, int index, LONG_PTR value) {
+  const LONG_PTR previous = GetWindowLongPtrA(binding.handle, index);
+  const DWORD oldStyle = binding.windowStyle;
+  const DWORD oldExStyle = binding.exStyle;
+  const int oldBorder = binding.BorderWidth();
+  const auto styles = static_cast<DWORD>(value);
+  if (index == GWL_STYLE) {
+    constexpr DWORD kKept = WS_VISIBLE | WS_DISABLED | WS_CHILD | WS_POPUP;
+    binding.windowStyle = (styles & ~kKept) | (oldStyle & kKept);
+  } else {
+    binding.exStyle = styles;
+  }
+  const HWND window = binding.handle;
+  binding.StyleChanged(oldStyle, oldExStyle);
+  const int border = binding.BorderWidth();
+  if (border != oldBorder) {
+    const QPoint shift(border - oldBorder, border - oldBorder);
+    for (WindowBinding* child : ChildrenFromTop(binding.Widget())) {
+      child->Widget()->move(child->Widget()->pos() + shift);
+    }
+    const QSize client = (binding.Widget()->size() - QSize(2, 2) * border).expandedTo(QSize(0, 0));
+    SendMessageA(window, WM_SIZE, SIZE_RESTORED, MAKELPARAM(client.width(), client.height()));
+  }
+  if (WindowBinding* still = PeekBinding(window)) still->Widget()->update();
+  SetLastError(ERROR_SUCCESS);  // a previous value of 0 is not an error
+  return previous;
+}
+
 HWND HandleOf(QWidget* widget) {
   WindowBinding* binding = BindingOfWidget(widget);
   return binding != nullptr ? binding->handle : nullptr;
@@ -242,6 +313,8 @@ bool WindowBinding::HandleMessage(UINT, WPARAM, LPARAM, LRESULT&) { return false
 
 int WindowBinding::BorderWidth() const {
   if (!IsChild()) return 0;  // a top-level window's border is part of its frame
+  // The dialog frame (3 pixels) comes on top of a client edge, as Windows adds them up.
+  if (exStyle & WS_EX_DLGMODALFRAME) return 3 + ((exStyle & WS_EX_CLIENTEDGE) ? 2 : 0);
   if (exStyle & WS_EX_CLIENTEDGE) return 2;
   if ((windowStyle & WS_BORDER) || (exStyle & WS_EX_STATICEDGE)) return 1;
   return 0;
@@ -383,7 +456,8 @@ ATOM RegisterClassA(const WNDCLASSA* windowClass) {
   const std::string name = ui_detail::UpperName(windowClass->lpszClassName);
   ui_detail::ClassTable& table = ui_detail::Classes();
   std::lock_guard lock(table.mutex);
-  if (name == "EDIT" || name == "BUTTON" || name == "STATIC" || table.classes.count(name) != 0) {
+  if (name == "EDIT" || name == "BUTTON" || name == "STATIC" || name == "MSCTLS_UPDOWN32" ||
+      table.classes.count(name) != 0) {
     SetLastError(ERROR_CLASS_ALREADY_EXISTS);
     return 0;
   }
@@ -632,6 +706,8 @@ LONG_PTR SetWindowLongPtrA(HWND window, int index, LONG_PTR value) {
       return reinterpret_cast<LONG_PTR>(ui_detail::ReplaceProcedure(window, reinterpret_cast<WindowProcedure>(value)));
     case GWLP_ID: previous = binding->id; binding->id = value; break;
     case GWLP_USERDATA: previous = binding->userValue; binding->userValue = value; break;
+    case GWL_STYLE:
+    case GWL_EXSTYLE: return ui_detail::ChangeStyles(*binding, index, value);
     default: SetLastError(ERROR_INVALID_PARAMETER); return 0;
   }
   SetLastError(ERROR_SUCCESS);  // a previous value of 0 is not an error
@@ -967,7 +1043,16 @@ BOOL GrabWindowToPngForTesting(HWND window, LPCSTR path) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
-  return binding->Widget()->grab().save(QString::fromLocal8Bit(path), "PNG") ? TRUE : FALSE;
+  ui_detail::t_grabbing = true;
+  const QPixmap picture = binding->Widget()->grab();
+  ui_detail::t_grabbing = false;
+  return picture.save(QString::fromLocal8Bit(path), "PNG") ? TRUE : FALSE;
+}
+
+void SetFirstPaintHookForTesting(std::function<void(HWND)> hook) {
+  ui_detail::FirstPaintHook& first = ui_detail::TheFirstPaintHook();
+  std::lock_guard lock(first.mutex);
+  first.hook = std::move(hook);
 }
 
 }  // namespace win

@@ -197,7 +197,8 @@ inline constexpr DWORD ERROR_CANNOT_FIND_WND_CLASS = 1407;
 inline constexpr DWORD ERROR_CLASS_ALREADY_EXISTS = 1410;
 inline constexpr DWORD ERROR_CLASS_DOES_NOT_EXIST = 1411;
 // Returns the class atom, or 0 (ERROR_CLASS_ALREADY_EXISTS, or ERROR_INVALID_PARAMETER for a class
-// without name or procedure). "EDIT", "BUTTON" and "STATIC" are built in and cannot be replaced.
+// without name or procedure). "EDIT", "BUTTON", "STATIC" and "msctls_updown32" are built in and
+// cannot be replaced.
 ATOM RegisterClassA(const WNDCLASSA* windowClass);
 BOOL UnregisterClassA(LPCSTR className, HINSTANCE instance);
 
@@ -238,19 +239,23 @@ inline constexpr int GWLP_USERDATA = -21;
 // GWLP_WNDPROC (subclassing: the replaced procedure is returned, the caller chains to it),
 // GWLP_ID and GWLP_USERDATA can be set. GWL_STYLE and GWL_EXSTYLE can be set too and return the
 // previous styles: WS_VISIBLE and WS_DISABLED in them are left alone (ShowWindow and EnableWindow
-// change those), and the built-in controls take the presentation styles that Windows' controls
-// read while they draw: edit alignment, case, ES_NOHIDESEL and ES_READONLY; button kind, text
-// alignment, BS_LEFTTEXT, BS_PUSHLIKE, BS_FLAT, BS_MULTILINE; static alignment; the borders of
-// WS_BORDER, WS_EX_CLIENTEDGE, WS_EX_STATICEDGE and WS_EX_DLGMODALFRAME (the client area shrinks
-// or grows, the outer rectangle stays). ES_MULTILINE, ES_PASSWORD and the scroll bars of an edit
-// box are fixed at creation, as on Windows. Unknown indexes fail with ERROR_INVALID_PARAMETER.
+// change those), as are WS_CHILD and WS_POPUP (SetParent changes those); the frame of a top-level
+// window stays as created. The built-in controls take the presentation styles that Windows'
+// controls read while they draw: edit alignment, case (for later input), ES_NOHIDESEL and
+// ES_READONLY; button kind, text alignment, BS_LEFTTEXT, BS_PUSHLIKE, BS_FLAT, BS_MULTILINE;
+// static alignment; the borders of WS_BORDER, WS_EX_CLIENTEDGE, WS_EX_STATICEDGE and
+// WS_EX_DLGMODALFRAME (the client area shrinks or grows, the outer rectangle stays; WM_SIZE tells
+// the new client size, and child windows keep their client coordinates). ES_MULTILINE,
+// ES_PASSWORD and the scroll-bar styles of an edit box are fixed at creation, as on Windows:
+// those bits keep their values. Unknown indexes fail with ERROR_INVALID_PARAMETER.
 LONG_PTR GetWindowLongPtrA(HWND window, int index);
 LONG_PTR SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
 LRESULT CallWindowProcA(WindowProcedure procedure, HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // Geometry, in pixels. Rectangles of top-level windows include the frame the window manager
 // draws (none under the offscreen platform); a child's rectangle is its whole control, while its
-// client area leaves out the border of WS_BORDER (1 pixel) or WS_EX_CLIENTEDGE (2 pixels).
+// client area leaves out the border of WS_BORDER or WS_EX_STATICEDGE (1 pixel), WS_EX_CLIENTEDGE
+// (2 pixels) or WS_EX_DLGMODALFRAME (3 pixels, 5 with WS_EX_CLIENTEDGE).
 inline constexpr UINT SWP_NOSIZE = 0x0001;
 inline constexpr UINT SWP_NOMOVE = 0x0002;
 inline constexpr UINT SWP_NOZORDER = 0x0004;
@@ -331,12 +336,15 @@ struct LOGFONTA {
 };
 static_assert(sizeof(LOGFONTA) == 60, "LOGFONTA must keep the Windows layout");
 HFONT CreateFontIndirectA(const LOGFONTA* logFont);
-// Fonts and brushes; stock objects are not deleted (TRUE all the same, as on Windows).
+// Fonts, brushes and bitmaps; stock objects are not deleted (TRUE all the same, as on Windows).
+// A deleted handle is refused from then on (ERROR_INVALID_HANDLE); handles are never reused.
 BOOL DeleteObject(HGDIOBJ object);
 inline constexpr int DEFAULT_GUI_FONT = 17;
 // DEFAULT_GUI_FONT: the application's default GUI font.
 HGDIOBJ GetStockObject(int which);
-// For a font: copies its LOGFONTA when size is at least 60; returns the bytes copied.
+// For a font: copies its LOGFONTA when size is at least 60; for a bitmap: fills a BITMAP when size
+// is at least sizeof(BITMAP). Returns the bytes copied; 0 (ERROR_INVALID_PARAMETER) for a smaller
+// or null buffer.
 int GetObjectA(HGDIOBJ object, int size, void* buffer);
 HBRUSH CreateSolidBrush(COLORREF color);
 
@@ -402,8 +410,10 @@ inline constexpr UINT DT_NOPREFIX = 0x0800;
 int DrawTextA(HDC dc, LPCSTR text, int count, RECT* rect, UINT format);
 
 // Bitmaps. Windows programs keep pictures as the bytes of an image file; this makes a bitmap of
-// such bytes (BMP, PNG, JPEG, GIF or ICO; the first frame of an animation). Null for bytes that
-// are no image (ERROR_INVALID_DATA). DeleteObject frees it; GetObjectA of a bitmap fills a BITMAP.
+// such bytes (BMP, PNG, JPEG, GIF or ICO; the first frame of an animation, the first image of an
+// icon). Null for bytes that are no image (ERROR_INVALID_DATA); the bytes are not kept. DeleteObject
+// frees it; GetObjectA of a bitmap fills a BITMAP: bmType 0, the size in pixels, 32 bits a pixel
+// (bmWidthBytes = 4 * bmWidth), one plane and no bmBits.
 struct BITMAP {
   LONG bmType = 0;
   LONG bmWidth = 0;
@@ -415,11 +425,16 @@ struct BITMAP {
 };
 HBITMAP CreateBitmapFromImageData(const void* data, DWORD size);
 // Draws the bitmap into the rectangle (x, y, width, height) of a device context between
-// BeginPaint and EndPaint, stretched when the sizes differ, as StretchBlt with SRCCOPY would.
+// BeginPaint and EndPaint, stretched when the sizes differ, as StretchBlt with SRCCOPY would:
+// pixels picked, not blended; a negative width or height mirrors. Transparent parts of a PNG,
+// GIF or icon let what is already there show through. FALSE (ERROR_INVALID_HANDLE) for an invalid
+// device context or a deleted bitmap.
 BOOL DrawBitmap(HDC dc, HBITMAP bitmap, int x, int y, int width, int height);
 // Buttons and radio boxes show a bitmap given with BM_SETIMAGE (wParam IMAGE_BITMAP, lParam the
 // bitmap; returns the previous one) beside their caption, left of it, as themed Windows buttons
-// do; a null bitmap removes it. The button does not own the bitmap.
+// do; a null bitmap removes it. The button does not own the bitmap: one deleted while the button
+// still has it is no longer drawn. Another wParam, or a handle that is no live bitmap, is refused
+// (0, the image stays). BM_GETIMAGE (wParam IMAGE_BITMAP) returns the bitmap set.
 inline constexpr UINT BM_GETIMAGE = 0x00F6;
 inline constexpr UINT BM_SETIMAGE = 0x00F7;
 inline constexpr WPARAM IMAGE_BITMAP = 0;
@@ -442,15 +457,19 @@ inline const LPCSTR IDC_APPSTARTING = reinterpret_cast<LPCSTR>(32650);
 inline const LPCSTR IDC_HELP = reinterpret_cast<LPCSTR>(32651);
 inline constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name);
-// A cursor from the bytes of a .cur file (its hot spot kept) or an .ico or other image file (hot
-// spot at the centre). Null for bytes that are no image (ERROR_INVALID_DATA).
+// A cursor from the bytes of a .cur file (its hot spot kept; of several images the first 32-pixel
+// one, else the first) or an .ico or other image file (hot spot at the centre). Null for bytes that
+// are no image or a damaged .cur (ERROR_INVALID_DATA); the bytes are not kept.
 HCURSOR CreateCursorFromFileData(const void* data, DWORD size);
-// Destroys a created cursor; system cursors are left alone (TRUE all the same).
+inline constexpr DWORD ERROR_INVALID_CURSOR_HANDLE = 1402;
+// Destroys a created cursor; system cursors are left alone (TRUE all the same). A destroyed or
+// unknown handle is refused (ERROR_INVALID_CURSOR_HANDLE) here and by SetWindowCursor.
 BOOL DestroyCursor(HCURSOR cursor);
 // Stand-in for answering WM_SETCURSOR: the pointer shown while the mouse is over the window. Null
 // gives the window its class cursor back (the I-beam over edit boxes, the arrow elsewhere). The
 // window does not own the cursor; destroying a cursor that a window still shows gives that window
-// its class cursor.
+// its class cursor. As Windows' default WM_SETCURSOR asks the parent first, child windows that have
+// no cursor of their own (all but edit boxes) show their parent's.
 BOOL SetWindowCursor(HWND window, HCURSOR cursor);
 // The cursor set with SetWindowCursor, or null.
 HCURSOR GetWindowCursor(HWND window);
@@ -461,9 +480,14 @@ HCURSOR GetWindowCursor(HWND window);
 // UDS_ALIGNRIGHT / UDS_ALIGNLEFT place the control against that side of the buddy, inside the
 // buddy's old rectangle, which narrows by the control's width. Clicking the arrows (or the Up and
 // Down keys in the buddy with UDS_ARROWKEYS) steps the position by one within the range (reversed
-// ranges step the other way); UDS_WRAP wraps at the ends. Each step sends the parent WM_VSCROLL
-// (or WM_HSCROLL for UDS_HORZ) with SB_THUMBPOSITION and the position in the high word, lParam
-// the up-down control.
+// ranges step the other way); UDS_WRAP wraps at the ends. Each step, also one that stays at an
+// end, sends the parent WM_VSCROLL (or WM_HSCROLL for UDS_HORZ) with SB_THUMBPOSITION and the
+// position in the high word, lParam the up-down control. A new control has the range 100..0 (minimum 100, maximum 0) and position 0;
+// UDM_SETPOS32 clamps to the range. UDS_AUTOBUDDY takes the sibling just above the control in the
+// stacking order (the window created before it) as buddy. UDM_GETPOS32 sets *lParam to FALSE
+// after reading a number in the range from the buddy's text, TRUE when it cannot (no buddy, no
+// UDS_SETBUDDYINT, not a number, out of range), and returns the position either way. A destroyed
+// buddy is left alone.
 inline constexpr DWORD UDS_WRAP = 0x0001;
 inline constexpr DWORD UDS_SETBUDDYINT = 0x0002;
 inline constexpr DWORD UDS_ALIGNRIGHT = 0x0004;
@@ -477,7 +501,7 @@ inline constexpr UINT UDM_GETBUDDY = WM_USER + 106;
 inline constexpr UINT UDM_SETRANGE32 = WM_USER + 111;  // wParam low, lParam high
 inline constexpr UINT UDM_GETRANGE32 = WM_USER + 112;  // wParam int* low, lParam int* high
 inline constexpr UINT UDM_SETPOS32 = WM_USER + 113;    // lParam the position; returns the previous one
-inline constexpr UINT UDM_GETPOS32 = WM_USER + 114;    // lParam BOOL* set on an unreadable buddy text
+inline constexpr UINT UDM_GETPOS32 = WM_USER + 114;    // lParam BOOL* error flag, or null
 inline constexpr UINT WM_HSCROLL = 0x0114;
 inline constexpr UINT WM_VSCROLL = 0x0115;
 inline constexpr WPARAM SB_THUMBPOSITION = 4;

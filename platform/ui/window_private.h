@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QFont>
+#include <QImage>
 #include <QString>
 #include <QWidget>
 #include <string>
@@ -36,6 +37,14 @@ class WindowBinding {
   virtual void ApplyColors();
   // The painter of the paint in progress (a registered class inside WM_PAINT), else null.
   virtual class QPainter* ActivePainter() { return nullptr; }
+  // Called after SetWindowLongPtrA has changed windowStyle or exStyle (the styles before are
+  // given): the control takes again what it derives from its styles (alignment, read-only,
+  // frame...) and may put back bits that cannot change after creation. Repaints by default.
+  virtual void StyleChanged(DWORD oldStyle, DWORD oldExStyle) {
+    (void)oldStyle;
+    (void)oldExStyle;
+    Widget()->update();
+  }
   // The width of the border around the client area.
   int BorderWidth() const;
   bool IsChild() const { return (windowStyle & WS_CHILD) != 0; }
@@ -49,6 +58,7 @@ class WindowBinding {
   HFONT fontHandle = nullptr;
   COLORREF textColor = CLR_INVALID;
   COLORREF backColor = CLR_INVALID;
+  HCURSOR cursorHandle = nullptr;  // from SetWindowCursor (cursor.cpp); not owned
   bool destroyStarted = false;
 };
 
@@ -84,6 +94,8 @@ class CallbackScope {
 
 // controls.cpp: the built-in classes. Returns null for a class name that is not built in.
 WindowBinding* CreateBuiltInControl(const std::string& upperClassName, DWORD style, DWORD exStyle);
+// updown.cpp: the up-down control, class "msctls_updown32".
+WindowBinding* CreateUpDownControl();
 // The procedure of the built-in classes: the control's messages, then DefWindowProcA (window.cpp).
 LRESULT BuiltInProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -91,6 +103,10 @@ LRESULT BuiltInProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam
 QFont FontOf(HFONT font);  // the default GUI font for null or an unknown handle
 bool IsFont(HFONT font);
 bool BrushColor(HBRUSH brush, COLORREF* color);
+// Bitmaps live in the same table: a bitmap is its image, in QImage::Format_ARGB32_Premultiplied.
+HBITMAP AddBitmap(QImage image);
+// Copies the (shared) image of a live bitmap; false for a deleted or unknown handle.
+bool BitmapImage(HBITMAP bitmap, QImage* image);
 QColor ToQColor(COLORREF color);
 
 // Texts: GBK for the caller, QString for Qt. Characters GBK lacks become '?', as Windows'

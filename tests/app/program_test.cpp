@@ -9,6 +9,7 @@
 #include "app/program.h"
 #include "common/gbk_print.h"
 #include "common/message_box_capture.h"
+#include "common/qt_driver.h"
 #include "platform/ui/ui.h"
 #include "platform/ui/window.h"
 #include "runtime/memory.h"
@@ -110,6 +111,39 @@ TEST_F(MainWindowTest, BoxesAndRadiosAnswerThroughThePropertyEntries) {
   Write(kAnswerBoxId, 8, "答案");
   EXPECT_EQ(Gbk(Read(kAnswerBoxId, 8)), Gbk("答案"));
   EXPECT_EQ(win::SendMessageA(Control(kTypeBoxId), win::EM_GETLIMITTEXT, 0, 0), 2);
+}
+
+TEST_F(MainWindowTest, TheTypeBoxTakesTwoDigitsOrMinusFromKeysPasteAndInputMethod) {
+  const win::HWND box = Control(kTypeBoxId);
+  Write(kTypeBoxId, 8, "1");
+  win::SendMessageA(box, win::EM_SETSEL, 1, 1);  // the caret after the "1"
+  qvtest::TypeCharacters(box, u"a");
+  EXPECT_EQ(Read(kTypeBoxId, 8), "1");
+  qvtest::TypeCharacters(box, u"4");
+  EXPECT_EQ(Read(kTypeBoxId, 8), "14");
+  qvtest::TypeCharacters(box, u"5");  // a third character does not fit
+  EXPECT_EQ(Read(kTypeBoxId, 8), "14");
+  qvtest::PressBackspace(box);
+  EXPECT_EQ(Read(kTypeBoxId, 8), "1");
+  qvtest::TypeCharacters(box, u"-");
+  EXPECT_EQ(Read(kTypeBoxId, 8), "1-");
+  // Pasted text goes through the same filter, character by character, and is cut to the room left.
+  Write(kTypeBoxId, 8, "");
+  qvtest::SetClipboardText(u"a1b2c3");
+  qvtest::PressControlKey(box, 'V');
+  EXPECT_EQ(Read(kTypeBoxId, 8), "12");
+  // So does text committed by an input method.
+  Write(kTypeBoxId, 8, "");
+  qvtest::CommitInputMethodText(box, u"\u4e00x-9");
+  EXPECT_EQ(Read(kTypeBoxId, 8), "-9");
+  // The answer box takes nothing from the keyboard but lets its text be selected and copied.
+  const win::HWND answer = Control(kAnswerBoxId);
+  Write(kAnswerBoxId, 8, "copy me");
+  qvtest::TypeCharacters(answer, u"x");
+  EXPECT_EQ(Read(kAnswerBoxId, 8), "copy me");
+  win::SendMessageA(answer, win::EM_SETSEL, 0, 4);
+  qvtest::PressControlKey(answer, 'C');
+  EXPECT_EQ(qvtest::ClipboardText(), u"copy");
 }
 
 TEST_F(MainWindowTest, TheQueryButtonsClickReachesItsHandler) {

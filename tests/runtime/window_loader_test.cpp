@@ -8,6 +8,7 @@
 
 #include "common/gbk_print.h"
 #include "common/message_box_capture.h"
+#include "common/qt_driver.h"
 #include "platform/ui/window.h"
 #include "runtime/component_data.h"
 #include "runtime/components.h"
@@ -83,6 +84,9 @@ WindowTemplate TestTemplate() {
   t.units.push_back(MakeUnit(kButton, kButtonComponent, WriteComponentData(button), 10, 80, 80, 30,
                              {{0, Offset(0), {}}, {1, -1, {}}}));
   t.units.push_back(MakeUnit(kLabel, kLabelComponent, WriteComponentData(label), 100, 80, 120, 24));
+  const int32_t hand = 14;  // the hand pointer over the button
+  t.units[4].Record()->mousePointer.assign(reinterpret_cast<const uint8_t*>(&hand),
+                                           reinterpret_cast<const uint8_t*>(&hand) + 4);
   return t;
 }
 
@@ -288,6 +292,242 @@ TEST_F(WindowLoaderTest, UnloadedWindowAndMissingIdsAreRuntimeErrors) {
         RaiseEvent(kWindowId, 0x16019999, 0);
       },
       testing::ExitedWithCode(255), qvtest::Utf8(u8"错误信息：未找到引发事件的窗口组件") + tail);
+}
+
+// A byte set block owned by the runtime, as the program hands one to a property.
+struct ByteSetArgument {
+  explicit ByteSetArgument(const std::string& bytes) : block(NewByteSet(bytes.data(), bytes.size())) {}
+  ~ByteSetArgument() { RuntimeFree(block); }
+  void* block;
+};
+
+void WriteByteSet(uint32_t unit, int32_t property, const std::string& bytes) {
+  ByteSetArgument argument(bytes);
+  const auto address = reinterpret_cast<uintptr_t>(argument.block);
+  WriteProperty(kWindowId, unit, property, -1, static_cast<uint32_t>(address), static_cast<uint32_t>(address >> 32));
+}
+
+std::string TakeByteSet(int64_t value) {
+  void* block = reinterpret_cast<void*>(static_cast<intptr_t>(value));
+  const size_t n = ByteSetLengthOf(block);
+  std::string bytes = n == 0 ? std::string() : std::string(reinterpret_cast<const char*>(ByteSetData(block)), n);
+  RuntimeFree(block);
+  return bytes;
+}
+
+std::string PointerNumber(int32_t number) { return std::string(reinterpret_cast<const char*>(&number), 4); }
+
+win::LONG_PTR StyleOf(win::HWND window) { return win::GetWindowLongPtrA(window, win::GWL_STYLE); }
+
+// Every number and flag property of the five components reads back what was written.
+TEST_F(WindowLoaderTest, NumberAndFlagPropertiesReadBackWhatWasWritten) {
+  struct Case {
+    uint32_t unit;
+    int32_t k;
+    int64_t value;
+  };
+  const Case cases[] = {
+      {kWindowUnit, 1, 4}, {kWindowUnit, 2, 0x00112233}, {kWindowUnit, 4, 2}, {kWindowUnit, 7, 0},
+      {kWindowUnit, 8, 1}, {kWindowUnit, 9, 0}, {kWindowUnit, 10, 0}, {kWindowUnit, 11, 0}, {kWindowUnit, 12, 1},
+      {kNumberBox, 1, 3}, {kNumberBox, 2, 0x0000FF00}, {kNumberBox, 3, 0}, {kNumberBox, 5, 0}, {kNumberBox, 6, 5},
+      {kNumberBox, 9, 2}, {kNumberBox, 10, 5}, {kNumberBox, 11, '#'}, {kNumberBox, 12, 2}, {kNumberBox, 14, -5},
+      {kNumberBox, 15, 50},
+      {kLabel, 1, 7}, {kLabel, 6, -3}, {kLabel, 8, 0x000000FF}, {kLabel, 9, 0x00FFFFFF},
+      {kButton, 1, 1}, {kButton, 3, 0}, {kButton, 4, 2},
+      {kFirstRadio, 1, 1}, {kFirstRadio, 2, 1}, {kFirstRadio, 4, 1}, {kFirstRadio, 5, 2}, {kFirstRadio, 6, 0},
+      {kFirstRadio, 7, 0x00FF0000}, {kFirstRadio, 8, 0x00ABCDEF},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << std::hex << c.unit << " property " << std::dec << kOwn + c.k);
+    WriteProperty(kWindowId, c.unit, kOwn + c.k, -1, static_cast<uint32_t>(c.value), 0);
+    EXPECT_EQ(ReadProperty(kWindowId, c.unit, kOwn + c.k, -1), c.value);
+  }
+  // The controls follow their styles.
+  EXPECT_EQ(StyleOf(Control(kNumberBox)) & (win::ES_RIGHT | win::ES_CENTER), win::ES_RIGHT);
+  EXPECT_NE(StyleOf(Control(kNumberBox)) & win::ES_UPPERCASE, 0);
+  EXPECT_NE(StyleOf(Control(kNumberBox)) & win::ES_NOHIDESEL, 0);
+  EXPECT_EQ(win::GetWindowLongPtrA(Control(kNumberBox), win::GWL_EXSTYLE), win::WS_EX_STATICEDGE);
+  EXPECT_EQ(StyleOf(Control(kButton)) & win::BS_TYPEMASK, win::BS_DEFPUSHBUTTON);
+  EXPECT_EQ(StyleOf(Control(kButton)) & win::BS_VCENTER, win::BS_BOTTOM);
+  EXPECT_EQ(StyleOf(Control(kButton)) & win::BS_CENTER, win::BS_LEFT);
+  const auto radio = StyleOf(Control(kFirstRadio));
+  EXPECT_EQ(radio & (win::BS_PUSHLIKE | win::BS_FLAT | win::BS_LEFTTEXT),
+            win::BS_PUSHLIKE | win::BS_FLAT | win::BS_LEFTTEXT);
+  EXPECT_EQ(radio & win::BS_TYPEMASK, win::BS_AUTORADIOBUTTON);
+  // Properties a component lacks read as 0 and take nothing.
+  EXPECT_EQ(ReadProperty(kWindowId, kButton, kOwn + 6, -1), 0);
+  WriteProperty(kWindowId, kButton, kOwn + 6, -1, 1, 0);
+  EXPECT_EQ(ReadProperty(kWindowId, kButton, kOwn + 6, -1), 0);
+}
+
+TEST_F(WindowLoaderTest, TextAndByteSetPropertiesReadBackWhatWasWritten) {
+  WriteText(kNumberBox, kOwn + 19, "中 nineteen");
+  WriteText(kNumberBox, kOwn + 20, "twenty");
+  EXPECT_EQ(TakeText(ReadProperty(kWindowId, kNumberBox, kOwn + 19, -1)), "中 nineteen");
+  EXPECT_EQ(TakeText(ReadProperty(kWindowId, kNumberBox, kOwn + 20, -1)), "twenty");
+  WriteText(kWindowUnit, kOwn + 13, "OtherClass");
+  EXPECT_EQ(TakeText(ReadProperty(kWindowId, kWindowUnit, kOwn + 13, -1)), "OtherClass");
+  // Fonts: 60 bytes are a LOGFONT, anything else the default GUI font, and the bytes read back.
+  win::LOGFONTA font;
+  font.lfHeight = -20;
+  const std::string fontBytes(reinterpret_cast<const char*>(&font), sizeof font);
+  for (const auto& [unit, k] : std::vector<std::pair<uint32_t, int32_t>>{
+           {kNumberBox, 4}, {kLabel, 7}, {kButton, 5}, {kFirstRadio, 9}}) {
+    WriteByteSet(unit, kOwn + k, fontBytes);
+    EXPECT_EQ(TakeByteSet(ReadProperty(kWindowId, unit, kOwn + k, -1)), fontBytes);
+    auto* used = reinterpret_cast<win::HGDIOBJ>(win::SendMessageA(Control(unit), win::WM_GETFONT, 0, 0));
+    win::LOGFONTA seen;
+    ASSERT_EQ(win::GetObjectA(used, sizeof seen, &seen), static_cast<int>(sizeof seen));
+    EXPECT_EQ(seen.lfHeight, -20);
+    WriteByteSet(unit, kOwn + k, fontBytes.substr(0, 59));
+    used = reinterpret_cast<win::HGDIOBJ>(win::SendMessageA(Control(unit), win::WM_GETFONT, 0, 0));
+    EXPECT_EQ(used, win::GetStockObject(win::DEFAULT_GUI_FONT));
+  }
+}
+
+TEST_F(WindowLoaderTest, SelectionPropertiesCountCharactersOfGbkText) {
+  WriteText(kLabel, kOwn, "x");  // unrelated control stays as it is
+  // The number box takes digits from the user only; the program sets any text.
+  WriteProperty(kWindowId, kNumberBox, kOwn + 6, -1, 0, 0);
+  WriteText(kNumberBox, kOwn, "中文abc");
+  WriteProperty(kWindowId, kNumberBox, kOwn + 16, -1, 1, 0);
+  WriteProperty(kWindowId, kNumberBox, kOwn + 17, -1, 3, 0);
+  EXPECT_EQ(ReadProperty(kWindowId, kNumberBox, kOwn + 16, -1), 1);
+  EXPECT_EQ(ReadProperty(kWindowId, kNumberBox, kOwn + 17, -1), 3);
+  EXPECT_EQ(TakeText(ReadProperty(kWindowId, kNumberBox, kOwn + 18, -1)), "文ab");
+  WriteText(kNumberBox, kOwn + 18, "答");  // replaces the selection
+  EXPECT_EQ(TakeText(ReadProperty(kWindowId, kNumberBox, kOwn, -1)), "中答c");
+  // Setting the start puts the caret there with nothing selected; past the end is the end.
+  WriteProperty(kWindowId, kNumberBox, kOwn + 16, -1, 99, 0);
+  EXPECT_EQ(ReadProperty(kWindowId, kNumberBox, kOwn + 16, -1), 3);
+  EXPECT_EQ(ReadProperty(kWindowId, kNumberBox, kOwn + 17, -1), 0);
+  EXPECT_EQ(TakeText(ReadProperty(kWindowId, kNumberBox, kOwn + 18, -1)), "");
+}
+
+TEST_F(WindowLoaderTest, MultiLineAndPasswordModeMakeTheBoxAnewInItsPlace) {
+  win::HWND before = Control(kNumberBox);
+  WriteText(kNumberBox, kOwn, "12");
+  WriteProperty(kWindowId, kNumberBox, 1, -1, 25, 0);
+  win::ProcessPendingMessages();
+  win::SetFocus(before);
+  win::ProcessPendingMessages();
+  ASSERT_EQ(win::GetFocus(), before);
+  WriteProperty(kWindowId, kNumberBox, kOwn + 7, -1, 1, 0);
+  win::ProcessPendingMessages();
+  win::HWND after = Control(kNumberBox);
+  ASSERT_NE(after, nullptr);
+  EXPECT_FALSE(win::IsWindow(before));
+  EXPECT_NE(StyleOf(after) & win::ES_MULTILINE, 0);
+  EXPECT_EQ(TakeText(ReadProperty(kWindowId, kNumberBox, kOwn, -1)), "12");
+  EXPECT_EQ(ReadProperty(kWindowId, kNumberBox, 1, -1), 25);
+  EXPECT_EQ(ReadProperty(kWindowId, kNumberBox, 2, -1), 48);
+  EXPECT_EQ(win::GetDlgCtrlID(after), 140);
+  EXPECT_EQ(win::GetFocus(), after);
+  EXPECT_EQ(win::GetWindow(window, win::GW_CHILD), after);  // still on top of its siblings
+  EXPECT_EQ(win::SendMessageA(after, win::EM_GETLIMITTEXT, 0, 0), 2);
+  // The filter came along: letters are refused from the user.
+  EXPECT_EQ(ReadProperty(kWindowId, kNumberBox, kOwn + 10, -1), 3);
+  // Password mode is fixed at creation too; the character masks only in that mode.
+  WriteProperty(kWindowId, kNumberBox, kOwn + 7, -1, 0, 0);
+  WriteProperty(kWindowId, kNumberBox, kOwn + 10, -1, 2, 0);
+  EXPECT_NE(StyleOf(Control(kNumberBox)) & win::ES_PASSWORD, 0);
+  EXPECT_EQ(win::SendMessageA(Control(kNumberBox), win::EM_GETPASSWORDCHAR, 0, 0), '*');
+  WriteProperty(kWindowId, kNumberBox, kOwn + 10, -1, 0, 0);
+  EXPECT_EQ(StyleOf(Control(kNumberBox)) & win::ES_PASSWORD, 0);
+  EXPECT_EQ(win::SendMessageA(Control(kNumberBox), win::EM_GETPASSWORDCHAR, 0, 0), 0);
+  // Hiding the box after all that still works on the live window.
+  WriteProperty(kWindowId, kNumberBox, 5, -1, 0, 0);
+  EXPECT_FALSE(win::IsWindowVisible(Control(kNumberBox)));
+}
+
+TEST_F(WindowLoaderTest, SpinBuddyComesAndGoesWithTheBox) {
+  win::HWND box = Control(kNumberBox);
+  WriteProperty(kWindowId, kNumberBox, kOwn + 14, -1, 0, 0);
+  WriteProperty(kWindowId, kNumberBox, kOwn + 15, -1, 20, 0);
+  WriteProperty(kWindowId, kNumberBox, kOwn + 13, -1, 1, 0);
+  win::HWND spin = win::GetWindow(box, win::GW_HWNDNEXT);
+  ASSERT_NE(spin, nullptr);
+  ASSERT_EQ(reinterpret_cast<win::HWND>(win::SendMessageA(spin, win::UDM_GETBUDDY, 0, 0)), box);
+  int low = -1, high = -1;
+  win::SendMessageA(spin, win::UDM_GETRANGE32, reinterpret_cast<win::WPARAM>(&low),
+                    reinterpret_cast<win::LPARAM>(&high));
+  EXPECT_EQ(low, 0);
+  EXPECT_EQ(high, 20);
+  // It stands inside the box's old rectangle, at its right.
+  win::RECT boxRect, spinRect;
+  win::GetWindowRect(box, &boxRect);
+  win::GetWindowRect(spin, &spinRect);
+  EXPECT_EQ(boxRect.right, spinRect.left);
+  EXPECT_EQ(spinRect.right - boxRect.left, 48);
+  // It hides with the box and goes when the buddy is switched off, giving the width back.
+  WriteProperty(kWindowId, kNumberBox, 5, -1, 0, 0);
+  EXPECT_FALSE(win::IsWindowVisible(spin));
+  WriteProperty(kWindowId, kNumberBox, 5, -1, 1, 0);
+  EXPECT_TRUE(win::IsWindowVisible(spin));
+  WriteProperty(kWindowId, kNumberBox, kOwn + 13, -1, 0, 0);
+  EXPECT_FALSE(win::IsWindow(spin));
+  EXPECT_EQ(ReadProperty(kWindowId, kNumberBox, 2, -1), 48);
+  // Multi-line boxes have none.
+  WriteProperty(kWindowId, kNumberBox, kOwn + 7, -1, 1, 0);
+  WriteProperty(kWindowId, kNumberBox, kOwn + 13, -1, 1, 0);
+  EXPECT_EQ(win::GetWindow(Control(kNumberBox), win::GW_HWNDNEXT), Control(kFirstRadio));
+}
+
+TEST_F(WindowLoaderTest, MousePointersBecomeCursorsOverTheirControls) {
+  EXPECT_EQ(win::GetWindowCursor(Control(kButton)), win::LoadCursorA(nullptr, win::IDC_HAND));
+  EXPECT_EQ(win::GetWindowCursor(Control(kLabel)), nullptr);  // pointer 0: the class cursor
+  EXPECT_EQ(ProgramTemplates().Find(kWindowId)->FindUnit(kButton)->Record()->liveCursor,
+            win::LoadCursorA(nullptr, win::IDC_HAND));
+  struct Case {
+    std::string pointer;
+    win::LPCSTR expected;
+  };
+  const Case cases[] = {
+      {PointerNumber(3), win::IDC_IBEAM}, {PointerNumber(2), win::IDC_CROSS}, {std::string(1, '\x04'), win::IDC_WAIT},
+      {PointerNumber(32646), win::IDC_SIZEALL}, {PointerNumber(0), nullptr}, {PointerNumber(99), nullptr},
+      {std::string(), nullptr}, {PointerNumber(-1), nullptr}, {PointerNumber(-1) + "no image", nullptr}};
+  for (const Case& c : cases) {
+    WriteByteSet(kLabel, 7, c.pointer);
+    EXPECT_EQ(TakeByteSet(ReadProperty(kWindowId, kLabel, 7, -1)), c.pointer);
+    EXPECT_EQ(win::GetWindowCursor(Control(kLabel)),
+              c.expected ? win::LoadCursorA(nullptr, c.expected) : nullptr);
+  }
+  // Cursor data of its own makes a cursor of the window's own.
+  WriteByteSet(kLabel, 7, PointerNumber(-1) + qvtest::SolidImageFile(16, 16, 0xFF0000, "BMP"));
+  win::HCURSOR own = win::GetWindowCursor(Control(kLabel));
+  EXPECT_NE(own, nullptr);
+  EXPECT_NE(own, win::LoadCursorA(nullptr, win::IDC_ARROW));
+  // Closing the window takes the cursors down with the controls.
+  win::DestroyWindow(window);
+  EXPECT_EQ(ProgramTemplates().Find(kWindowId)->FindUnit(kLabel)->Record()->liveCursor, nullptr);
+}
+
+TEST_F(WindowLoaderTest, PicturesAreDrawnAndReadBack) {
+  const std::string red = qvtest::SolidImageFile(8, 8, 0xFF0000);
+  WriteByteSet(kLabel, kOwn + 10, red);
+  EXPECT_EQ(TakeByteSet(ReadProperty(kWindowId, kLabel, kOwn + 10, -1)), red);
+  WriteText(kLabel, kOwn, "");
+  EXPECT_EQ(qvtest::PixelOfWindow(Control(kLabel), 3, 3), 0xFF0000u);
+  // Bytes that are no picture show none and still read back.
+  WriteByteSet(kLabel, kOwn + 10, "not a picture");
+  EXPECT_NE(qvtest::PixelOfWindow(Control(kLabel), 3, 3), 0xFF0000u);
+  EXPECT_EQ(TakeByteSet(ReadProperty(kWindowId, kLabel, kOwn + 10, -1)), "not a picture");
+
+  const std::string blue = qvtest::SolidImageFile(10, 10, 0x0000FF, "BMP");
+  WriteByteSet(kButton, kOwn + 0, blue);
+  EXPECT_NE(win::SendMessageA(Control(kButton), win::BM_GETIMAGE, win::IMAGE_BITMAP, 0), 0);
+  WriteByteSet(kButton, kOwn + 0, "");
+  EXPECT_EQ(win::SendMessageA(Control(kButton), win::BM_GETIMAGE, win::IMAGE_BITMAP, 0), 0);
+  WriteByteSet(kFirstRadio, kOwn + 0, blue);
+  EXPECT_EQ(TakeByteSet(ReadProperty(kWindowId, kFirstRadio, kOwn + 0, -1)), blue);
+  EXPECT_NE(win::SendMessageA(Control(kFirstRadio), win::BM_GETIMAGE, win::IMAGE_BITMAP, 0), 0);
+
+  // The window's picture: mode 1 stretches it over the client area.
+  WriteByteSet(kWindowUnit, kOwn + 3, qvtest::SolidImageFile(4, 4, 0x00FF00));
+  WriteProperty(kWindowId, kWindowUnit, kOwn + 4, -1, 1, 0);
+  win::RECT client;
+  win::GetClientRect(window, &client);
+  EXPECT_EQ(qvtest::PixelOfWindow(window, client.right - 3, client.bottom - 3), 0x00FF00u);
 }
 
 TEST(WindowLoader, EventOfAnUnknownComponentTypeIsInvalid) {

@@ -1,0 +1,29 @@
+// What a user does with the keyboard, the clipboard and an input method, and pictures made and
+// read back, for tests above the platform layer. These tests are compiled for GBK texts, which
+// Qt's headers cannot be, so Qt stays behind this header. Texts here are UTF-16.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "platform/ui/window.h"
+
+namespace qvtest {
+
+// Key presses delivered to the control as the window system delivers them.
+void TypeCharacters(win::HWND control, const std::u16string& characters);
+void PressBackspace(win::HWND control);
+// Ctrl and a letter, such as 'C' to copy or 'V' to paste.
+void PressControlKey(win::HWND control, char letter);
+// Text an input method commits into the control.
+void CommitInputMethodText(win::HWND control, const std::u16string& text);
+void SetClipboardText(const std::u16string& text);
+std::u16string ClipboardText();
+
+// The bytes of an image file ("PNG", "BMP", ...) of one colour (0xRRGGBB).
+std::string SolidImageFile(int width, int height, uint32_t rgb, const char* format = "PNG");
+// The colour (0xRRGGBB) at a point of the window as it is drawn now; 0xFFFFFFFF when the window
+// cannot be grabbed or the point lies outside.
+uint32_t PixelOfWindow(win::HWND window, int x, int y);
+
+}  // namespace qvtest
