@@ -10,15 +10,20 @@
 
 namespace win {
 
-HBITMAP CreateBitmapFromImageData(const void* data, DWORD size) {
+bool ui_detail::CheckImageFileBytes(const void* data, DWORD size) {
   if (data == nullptr && size != 0) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
+    return false;
   }
   if (data == nullptr || size == 0 || size > static_cast<DWORD>(INT32_MAX)) {
     SetLastError(ERROR_INVALID_DATA);
-    return nullptr;
+    return false;
   }
+  return true;
+}
+
+HBITMAP CreateBitmapFromImageData(const void* data, DWORD size) {
+  if (!ui_detail::CheckImageFileBytes(data, size)) return nullptr;
   // The reader works on the caller's bytes without a copy; it is done with them before returning.
   const QByteArray bytes = QByteArray::fromRawData(static_cast<const char*>(data), static_cast<qsizetype>(size));
   QBuffer buffer;

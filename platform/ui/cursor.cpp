@@ -187,14 +187,7 @@ HCURSOR LoadCursorA(HINSTANCE instance, LPCSTR name) {
 }
 
 HCURSOR CreateCursorFromFileData(const void* data, DWORD size) {
-  if (data == nullptr && size != 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  if (data == nullptr || size == 0 || size > static_cast<DWORD>(INT32_MAX)) {
-    SetLastError(ERROR_INVALID_DATA);
-    return nullptr;
-  }
+  if (!ui_detail::CheckImageFileBytes(data, size)) return nullptr;
   const auto* bytes = static_cast<const uint8_t*>(data);
   QImage image;
   QPoint hotSpot;

@@ -108,6 +108,9 @@ HBITMAP AddBitmap(QImage image);
 // Copies the (shared) image of a live bitmap; false for a deleted or unknown handle.
 bool BitmapImage(HBITMAP bitmap, QImage* image);
 QColor ToQColor(COLORREF color);
+// bitmap.cpp: the bytes of an image file as a caller hands them over; false with the last error
+// set (ERROR_INVALID_PARAMETER for null bytes of some size, ERROR_INVALID_DATA for none or too many).
+bool CheckImageFileBytes(const void* data, DWORD size);
 
 // Texts: GBK for the caller, QString for Qt. Characters GBK lacks become '?', as Windows'
 // default character.

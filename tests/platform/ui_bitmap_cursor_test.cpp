@@ -21,9 +21,12 @@
 
 #include "platform/ui/window.h"
 #include "platform/ui/window_private.h"
+#include "platform/ui_support.h"
 
 namespace {
 
+using uitest::TextOf;
+using uitest::WidgetOf;
 using win::FALSE;
 using win::HWND;
 using win::LPARAM;
@@ -43,11 +46,6 @@ LRESULT PaintingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lPara
     return 0;
   }
   return win::DefWindowProcA(window, message, wParam, lParam);
-}
-
-QWidget* WidgetOf(HWND window) {
-  win::ui_detail::WindowBinding* binding = win::ui_detail::FindBinding(window);
-  return binding != nullptr ? binding->Widget() : nullptr;
 }
 
 QByteArray Encode(const QImage& image, const char* format, int quality = -1) {

@@ -20,9 +20,12 @@
 #include "platform/ui/ui_private.h"
 #include "platform/ui/window.h"
 #include "platform/ui/window_private.h"
+#include "platform/ui_support.h"
 
 namespace {
 
+using uitest::TextOf;
+using uitest::WidgetOf;
 using win::DWORD;
 using win::FALSE;
 using win::HWND;
@@ -39,11 +42,6 @@ LRESULT SizeRecordingProcedure(HWND window, UINT message, WPARAM wParam, LPARAM 
   return win::DefWindowProcA(window, message, wParam, lParam);
 }
 
-QWidget* WidgetOf(HWND window) {
-  win::ui_detail::WindowBinding* binding = win::ui_detail::FindBinding(window);
-  return binding != nullptr ? binding->Widget() : nullptr;
-}
-
 void TypeEach(QWidget* widget, const QString& characters) {
   for (QChar c : characters) {
     QKeyEvent press(QEvent::KeyPress, c.toUpper().unicode(), Qt::NoModifier, QString(c));
@@ -51,12 +49,6 @@ void TypeEach(QWidget* widget, const QString& characters) {
     QKeyEvent release(QEvent::KeyRelease, c.toUpper().unicode(), Qt::NoModifier, QString(c));
     QApplication::sendEvent(widget, &release);
   }
-}
-
-std::string TextOf(HWND window) {
-  char buffer[256] = {};
-  const int length = win::GetWindowTextA(window, buffer, sizeof buffer);
-  return std::string(buffer, static_cast<size_t>(std::max(length, 0)));
 }
 
 bool IsDark(QColor c) { return qGray(c.rgb()) < 110; }

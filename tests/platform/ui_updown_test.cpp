@@ -16,9 +16,12 @@
 
 #include "platform/ui/window.h"
 #include "platform/ui/window_private.h"
+#include "platform/ui_support.h"
 
 namespace {
 
+using uitest::TextOf;
+using uitest::WidgetOf;
 using win::DWORD;
 using win::HWND;
 using win::LPARAM;
@@ -38,18 +41,6 @@ LRESULT FrameProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) 
     if (g_onScroll) g_onScroll(reinterpret_cast<HWND>(lParam));
   }
   return win::DefWindowProcA(window, message, wParam, lParam);
-}
-
-QWidget* WidgetOf(HWND window) {
-  win::ui_detail::WindowBinding* binding = win::ui_detail::FindBinding(window);
-  return binding != nullptr ? binding->Widget() : nullptr;
-}
-
-std::string TextOf(HWND window) {
-  char buffer[64];
-  std::memset(buffer, 0x55, sizeof buffer);
-  const int length = win::GetWindowTextA(window, buffer, sizeof buffer);
-  return std::string(buffer, static_cast<size_t>(std::max(length, 0)));
 }
 
 int Position(HWND upDown, win::BOOL* error = nullptr) {

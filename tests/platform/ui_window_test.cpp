@@ -28,9 +28,12 @@
 #include "platform/ui/ui_private.h"
 #include "platform/ui/window.h"
 #include "platform/ui/window_private.h"
+#include "platform/ui_support.h"
 
 namespace {
 
+using uitest::TextOf;
+using uitest::WidgetOf;
 using win::FALSE;
 using win::HWND;
 using win::TRUE;
@@ -67,18 +70,6 @@ std::vector<HWND> WindowsThatGot(UINT message) {
     if (seen.message == message) windows.push_back(seen.window);
   }
   return windows;
-}
-
-QWidget* WidgetOf(HWND window) {
-  win::ui_detail::WindowBinding* binding = win::ui_detail::FindBinding(window);
-  return binding != nullptr ? binding->Widget() : nullptr;
-}
-
-std::string TextOf(HWND window) {
-  char buffer[256];
-  std::memset(buffer, 0x55, sizeof buffer);
-  const int length = win::GetWindowTextA(window, buffer, sizeof buffer);
-  return std::string(buffer, static_cast<size_t>(std::max(length, 0)));
 }
 
 void TypeText(QWidget* widget, const QString& text, int key = 0, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
