@@ -407,11 +407,7 @@ class EditBox final : public Component {
     return true;
   }
 
-  void ApplyStyles() {
-    win::SetWindowLongPtrA(Handle(), win::GWL_STYLE, static_cast<win::LONG_PTR>(Style()));
-    win::SetWindowLongPtrA(Handle(), win::GWL_EXSTYLE, static_cast<win::LONG_PTR>(EditBorderExStyle(m_data.border)));
-    win::InvalidateRect(Handle(), nullptr, 1);
-  }
+  void ApplyStyles() { Restyle(Style(), EditBorderExStyle(m_data.border)); }
 
   void ApplyLimit() { win::SendMessageA(Handle(), win::EM_LIMITTEXT, static_cast<win::WPARAM>(m_data.maxLength), 0); }
 
@@ -576,21 +572,29 @@ DWORD ButtonAlignment(int32_t horizontal, int32_t vertical) {
 // The button styles of the fields that may change while the button lives.
 DWORD ButtonKindStyle(int32_t type) { return type == 1 ? win::BS_DEFPUSHBUTTON : win::BS_PUSHBUTTON; }
 
-void ShowPicture(HWND window, win::HBITMAP picture) {
-  win::SendMessageA(window, win::BM_SETIMAGE, win::IMAGE_BITMAP, reinterpret_cast<win::LPARAM>(picture));
-}
+// Buttons and radio boxes: BUTTON windows that show their picture beside the caption.
+class PictureButton : public Component {
+ protected:
+  using Component::Component;
+  // The button lets go of the old bitmap before the component deletes it.
+  void ShowStoredPicture(const std::string& stored) {
+    win::SendMessageA(Handle(), win::BM_SETIMAGE, win::IMAGE_BITMAP, 0);
+    win::SendMessageA(Handle(), win::BM_SETIMAGE, win::IMAGE_BITMAP,
+                      reinterpret_cast<win::LPARAM>(ReplacePicture(stored)));
+  }
+};
 
-class Button final : public Component {
+class Button final : public PictureButton {
  public:
   Button(const ComponentCreation& c, ButtonData data)
-      : Component(c.windowId, c.unitId, kButtonComponent), m_data(std::move(data)), m_creationStyle(c.style) {}
+      : PictureButton(c.windowId, c.unitId, kButtonComponent), m_data(std::move(data)), m_creationStyle(c.style) {}
 
   bool Create(const ComponentCreation& c) {
     HWND window = CreateChildControl(c, 0, "BUTTON", m_data.caption, Style() | (c.style & win::WS_DISABLED));
     if (window == nullptr) return false;
     Attach(window);
     ApplyFont(AsString(m_data.font));
-    ShowPicture(window, ReplacePicture(AsString(m_data.picture)));
+    ShowStoredPicture(AsString(m_data.picture));
     return true;
   }
 
@@ -610,8 +614,7 @@ class Button final : public Component {
     switch (k) {
       case 0:
         m_data.picture.assign(v.bytes.begin(), v.bytes.end());
-        ShowPicture(Handle(), nullptr);  // the old bitmap goes next
-        ShowPicture(Handle(), ReplacePicture(v.bytes));
+        ShowStoredPicture(v.bytes);
         return true;
       case 1: m_data.type = number; break;
       case 2: return win::SetWindowTextA(Handle(), v.bytes.c_str()) != 0;
@@ -620,8 +623,7 @@ class Button final : public Component {
       case 5: m_data.font.assign(v.bytes.begin(), v.bytes.end()); ApplyFont(v.bytes); return true;
       default: return false;
     }
-    win::SetWindowLongPtrA(Handle(), win::GWL_STYLE, static_cast<win::LONG_PTR>(Style()));
-    win::InvalidateRect(Handle(), nullptr, 1);
+    Restyle(Style());
     return true;
   }
 
@@ -635,10 +637,10 @@ class Button final : public Component {
   DWORD m_creationStyle;
 };
 
-class RadioBox final : public Component {
+class RadioBox final : public PictureButton {
  public:
   RadioBox(const ComponentCreation& c, RadioBoxData data)
-      : Component(c.windowId, c.unitId, kRadioBoxComponent), m_data(std::move(data)), m_creationStyle(c.style),
+      : PictureButton(c.windowId, c.unitId, kRadioBoxComponent), m_data(std::move(data)), m_creationStyle(c.style),
         m_startsGroup(c.startsGroup) {}
 
   bool Create(const ComponentCreation& c) {
@@ -647,7 +649,7 @@ class RadioBox final : public Component {
     Attach(window);
     ApplyFont(AsString(m_data.font));
     SetColours(window, m_data.textColour, m_data.backgroundColour);
-    ShowPicture(window, ReplacePicture(AsString(m_data.picture)));
+    ShowStoredPicture(AsString(m_data.picture));
     if (m_data.checked == 1) win::SendMessageA(window, win::BM_SETCHECK, win::BST_CHECKED, 0);
     return true;
   }
@@ -675,8 +677,7 @@ class RadioBox final : public Component {
     switch (k) {
       case 0:
         m_data.picture.assign(v.bytes.begin(), v.bytes.end());
-        ShowPicture(Handle(), nullptr);  // the old bitmap goes next
-        ShowPicture(Handle(), ReplacePicture(v.bytes));
+        ShowStoredPicture(v.bytes);
         return true;
       case 1: m_data.pushLike = number != 0; return ApplyStyle();
       case 2: m_data.flat = number != 0; return ApplyStyle();
@@ -709,8 +710,7 @@ class RadioBox final : public Component {
   }
 
   bool ApplyStyle() {
-    win::SetWindowLongPtrA(Handle(), win::GWL_STYLE, static_cast<win::LONG_PTR>(Style()));
-    win::InvalidateRect(Handle(), nullptr, 1);
+    Restyle(Style());
     return true;
   }
 
@@ -745,6 +745,17 @@ void Component::Show(bool visible) { win::ShowWindow(m_handle, visible ? win::SW
 void Component::Enable(bool enabled) { win::EnableWindow(m_handle, enabled); }
 void Component::Place(int left, int top, int width, int height) {
   win::MoveWindow(m_handle, left, top, width, height, 1);
+}
+
+void Component::Restyle(DWORD style, std::optional<DWORD> exStyle) {
+  win::SetWindowLongPtrA(m_handle, win::GWL_STYLE, static_cast<win::LONG_PTR>(style));
+  if (exStyle) win::SetWindowLongPtrA(m_handle, win::GWL_EXSTYLE, static_cast<win::LONG_PTR>(*exStyle));
+  win::InvalidateRect(m_handle, nullptr, 1);
+}
+
+void Component::TakePointer(UnitRecord& record) {
+  SetPointer(CursorOfPointer(record.mousePointer));
+  record.liveCursor = m_cursor;
 }
 
 void Component::SetPointer(win::HCURSOR cursor) {

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -74,6 +75,8 @@ class Component {
   // control. The component owns it and destroys it when it is replaced or the component goes.
   void SetPointer(win::HCURSOR cursor);
   win::HCURSOR Pointer() const { return m_cursor; }
+  // Makes the cursor of the record's mouse pointer and keeps it in the record's live cursor slot.
+  void TakePointer(UnitRecord& record);
 
   // The component that owns a platform window, or null for other windows.
   static Component* FromHandle(win::HWND window);
@@ -85,6 +88,8 @@ class Component {
   // and keeps the created font until the next one or the end of the component.
   void ApplyFont(const std::string& stored);
   std::string WindowText() const;
+  // New styles for the window (and extended styles when given), redrawn.
+  void Restyle(win::DWORD style, std::optional<win::DWORD> exStyle = std::nullopt);
   // Replaces the component's picture with a bitmap of the stored image bytes (none for empty or
   // unreadable bytes) and returns it; the component owns it.
   win::HBITMAP ReplacePicture(const std::string& stored);

@@ -92,10 +92,7 @@ void WriteCommon(const Target& target, int32_t property, uint64_t value) {
     case kMousePointer: {
       const std::string bytes = ByteSetAt(value);
       r.mousePointer.assign(bytes.begin(), bytes.end());
-      if (target.live) {
-        target.live->SetPointer(CursorOfPointer(r.mousePointer));
-        r.liveCursor = target.live->Pointer();
-      }
+      if (target.live) target.live->TakePointer(r);
       return;
     }
     case kVisible:

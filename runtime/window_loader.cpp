@@ -172,9 +172,7 @@ void MakePointers(WindowTemplate& t) {
   for (Unit& unit : t.units) {
     UnitRecord* record = unit.Record();
     Component* live = LiveOf(record);
-    if (live == nullptr) continue;
-    live->SetPointer(CursorOfPointer(record->mousePointer));
-    record->liveCursor = live->Pointer();
+    if (live != nullptr) live->TakePointer(*record);
   }
 }
 
