@@ -1,7 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/program.h"
-#include "runtime/component_data.h"
+#include "runtime/windows/component_data.h"
 
 namespace quorvane {
 namespace {

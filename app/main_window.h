@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "runtime/window_template.h"
+#include "runtime/windows/window_template.h"
 
 namespace quorvane {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "runtime/owned.h"
+#include "runtime/memory/owned.h"
 #include "runtime/startup.h"
 
 namespace quorvane {

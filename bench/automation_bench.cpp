@@ -23,8 +23,8 @@
 
 #include "platform/codepage/codepage.h"
 #include "platform/com/com.h"
-#include "runtime/automation.h"
-#include "runtime/automation_front.h"
+#include "runtime/automation/automation.h"
+#include "runtime/automation/automation_front.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "runtime/command_front.h"
+#include "runtime/commands/command_front.h"
 
 namespace {
 

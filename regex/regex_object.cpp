@@ -1,8 +1,8 @@
 #include "regex/regex_object.h"
 
-#include "runtime/automation_front.h"
-#include "runtime/command_front.h"
-#include "runtime/dll_commands.h"
+#include "runtime/automation/automation_front.h"
+#include "runtime/commands/command_front.h"
+#include "runtime/dll/dll_commands.h"
 
 namespace quorvane {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <optional>
 
-#include "runtime/holders.h"
-#include "runtime/owned.h"
+#include "runtime/automation/holders.h"
+#include "runtime/memory/owned.h"
 
 namespace quorvane {
 

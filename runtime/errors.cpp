@@ -5,7 +5,7 @@
 
 #include "platform/ui/ui.h"
 #include "runtime/startup.h"
-#include "runtime/window_registry.h"
+#include "runtime/windows/window_registry.h"
 
 namespace qv {
 namespace {

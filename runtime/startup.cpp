@@ -11,13 +11,13 @@
 #include "platform/com/initialise.h"
 #include "platform/heap/heap.h"
 #include "platform/ui/ui.h"
-#include "runtime/automation.h"
-#include "runtime/dll_commands.h"
+#include "runtime/automation/automation.h"
+#include "runtime/dll/dll_commands.h"
 #include "runtime/errors.h"
-#include "runtime/memory.h"
-#include "runtime/window_loader.h"
-#include "runtime/window_registry.h"
-#include "runtime/window_template.h"
+#include "runtime/memory/memory.h"
+#include "runtime/windows/window_loader.h"
+#include "runtime/windows/window_registry.h"
+#include "runtime/windows/window_template.h"
 
 namespace qv {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
-#include "runtime/commands.h"
-#include "runtime/values.h"
+#include "runtime/commands/commands.h"
+#include "runtime/memory/values.h"
 
 namespace qv {
 

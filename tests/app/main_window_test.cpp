@@ -5,7 +5,7 @@
 #include "app/main_window.h"
 #include "app/program.h"
 #include "common/gbk_print.h"
-#include "runtime/component_data.h"
+#include "runtime/windows/component_data.h"
 
 namespace quorvane {
 namespace {

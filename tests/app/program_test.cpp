@@ -12,11 +12,11 @@
 #include "common/qt_driver.h"
 #include "platform/ui/ui.h"
 #include "platform/ui/window.h"
-#include "runtime/memory.h"
-#include "runtime/events.h"
-#include "runtime/properties.h"
+#include "runtime/memory/memory.h"
+#include "runtime/windows/events.h"
+#include "runtime/windows/properties.h"
 #include "runtime/startup.h"
-#include "runtime/window_loader.h"
+#include "runtime/windows/window_loader.h"
 
 namespace quorvane {
 namespace {

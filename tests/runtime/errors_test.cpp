@@ -5,7 +5,7 @@
 #include "common/gbk_print.h"
 #include "common/message_box_capture.h"
 #include "runtime/errors.h"
-#include "runtime/window_registry.h"
+#include "runtime/windows/window_registry.h"
 
 namespace qv {
 namespace {

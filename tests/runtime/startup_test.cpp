@@ -9,9 +9,9 @@
 #include "common/message_box_capture.h"
 #include "platform/com/initialise.h"
 #include "platform/ui/ui.h"
-#include "runtime/memory.h"
+#include "runtime/memory/memory.h"
 #include "runtime/startup.h"
-#include "runtime/window_registry.h"
+#include "runtime/windows/window_registry.h"
 
 namespace qv {
 namespace {

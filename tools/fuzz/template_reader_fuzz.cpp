@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <span>
 
-#include "runtime/window_template.h"
+#include "runtime/windows/window_template.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   qv::TemplateReadFailure failure;

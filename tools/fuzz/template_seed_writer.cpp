@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "runtime/window_template.h"
+#include "runtime/windows/window_template.h"
 
 // Texts are spelled as GBK bytes: clang, which builds the fuzz targets, has no GBK execution set.
 
