@@ -7,6 +7,7 @@
 #include <mutex>
 #include <nlohmann/json.hpp>
 #include <optional>
+#include <thread>
 #include <vector>
 
 #include "tools/answer_service/matcher.h"
@@ -235,7 +236,10 @@ struct AnswerService::Impl {
   explicit Impl(std::string path) : pool(std::move(path)) {}
   MatcherPool pool;
   httplib::Server server;
+  std::mutex mutex;
   bool bound = false;
+  bool serving = false;  // Serve() is under way
+  bool stopped = false;  // Stop() was called; a later Serve() returns at once
 };
 
 AnswerService::AnswerService(std::string bankPath) : m_impl(std::make_unique<Impl>(std::move(bankPath))) {
@@ -274,8 +278,33 @@ int AnswerService::Bind(const std::string& host, int port) {
   return bound > 0 ? bound : -1;
 }
 
-bool AnswerService::Serve() { return m_impl->bound && m_impl->server.listen_after_bind(); }
+bool AnswerService::Serve() {
+  {
+    std::lock_guard lock(m_impl->mutex);
+    if (!m_impl->bound || m_impl->stopped) return false;
+    m_impl->serving = true;
+  }
+  bool served = m_impl->server.listen_after_bind();
+  std::lock_guard lock(m_impl->mutex);
+  m_impl->serving = false;
+  return served;
+}
 
-void AnswerService::Stop() { m_impl->server.stop(); }
+void AnswerService::Stop() {
+  {
+    std::lock_guard lock(m_impl->mutex);
+    m_impl->stopped = true;
+    if (!m_impl->serving) return;
+  }
+  // The server ignores a stop that comes before its accept loop has started, so wait for that.
+  while (!m_impl->server.is_running()) {
+    {
+      std::lock_guard lock(m_impl->mutex);
+      if (!m_impl->serving) return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  m_impl->server.stop();
+}
 
 }  // namespace qv::answers

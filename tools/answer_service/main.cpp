@@ -9,6 +9,7 @@
 #include <pthread.h>
 #include <string>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "tools/answer_service/http_front.h"
@@ -108,6 +109,9 @@ int Serve(const Options& options) {
     std::cout << "answer_service: answering on http://" << options.host << ":" << options.port << " from "
               << options.bank << std::endl;
     service.Serve();
+    // Serve() returns after a stop signal; should it return for any other reason, the same signal
+    // ends the waiting thread.
+    kill(getpid(), SIGTERM);
     stopper.join();
     return 0;
   } catch (const StoreError& error) {

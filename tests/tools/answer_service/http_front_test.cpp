@@ -204,5 +204,23 @@ TEST_F(HttpFrontTest, ConcurrentClientsEachGetTheirOwnAnswer) {
   for (int c = 0; c < 8; ++c) EXPECT_EQ(wrong[c], 0) << "client " << c;
 }
 
+TEST(AnswerService, StopsWhetherOrNotServingHasBegun) {
+  TempBank bank;
+  ASSERT_TRUE(bank.Import("vm\t\t\t1\t题目\t答案\n").imported);
+  AnswerService early(bank.path());
+  ASSERT_GT(early.Bind("127.0.0.1", 0), 0);
+  early.Stop();
+  EXPECT_FALSE(early.Serve());  // returns at once instead of serving for ever
+
+  for (int round = 0; round < 20; ++round) {  // a stop racing the start of the accept loop
+    AnswerService service(bank.path());
+    ASSERT_GT(service.Bind("127.0.0.1", 0), 0);
+    std::thread serving([&] { service.Serve(); });
+    service.Stop();
+    serving.join();
+  }
+  EXPECT_THROW(AnswerService(bank.path() + ".missing"), StoreError);
+}
+
 }  // namespace
 }  // namespace qv::answers
