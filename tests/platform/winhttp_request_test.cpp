@@ -227,6 +227,12 @@ TEST(WinHttpResponse, MisbehavingServersGiveTheServicesErrors) {
       {"reset before answering", {{}, RawReply::Then::Reset}, "receive", ERROR_WINHTTP_CONNECTION_ERROR, ""},
       {"1 MB of headers", {{"HTTP/1.1 200 OK\r\n" + std::string(1 << 20, 'X')}}, "receive",
        ERROR_WINHTTP_HEADER_SIZE_OVERFLOW, ""},
+      {"64 KB of header lines", {{"HTTP/1.1 200 OK\r\n" + [] {
+                                    std::string lines;
+                                    for (int i = 0; i < 7000; ++i) lines += "X-" + std::to_string(i) + ": v\r\n";
+                                    return lines + "\r\n";
+                                  }()}},
+       "receive", ERROR_WINHTTP_HEADER_SIZE_OVERFLOW, ""},
       {"NUL bytes in the body", {{HttpResponse("HTTP/1.1 200 OK", {}, std::string("a\0b\0", 4))}}, "", 0,
        std::string("a\0b\0", 4)},
       {"204 has no body", {{"HTTP/1.1 204 No Content\r\n\r\n"}, RawReply::Then::Hang}, "", 0, ""},
@@ -272,7 +278,9 @@ TEST(WinHttpErrors, SendFailuresCarryTheServicesCodes) {
   Outcome out = Perform(x);
   EXPECT_EQ(out.failedStep, "send");
   EXPECT_EQ(out.error, ERROR_WINHTTP_CANNOT_CONNECT);
-  x.url = u"http://name.invalid/";
+  // A label longer than 63 characters is refused by the resolver itself, so no query leaves the
+  // machine.
+  x.url = Utf16("http://" + std::string(64, 'a') + ".invalid/");
   out = Perform(x);
   EXPECT_EQ(out.failedStep, "send");
   EXPECT_EQ(out.error, ERROR_WINHTTP_NAME_NOT_RESOLVED);
