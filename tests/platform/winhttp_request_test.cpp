@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "common/test_servers.h"
 #include "platform/winhttp/winhttp.h"
@@ -298,6 +299,44 @@ TEST(WinHttpErrors, AServerThatNeverAnswersTimesOut) {
   EXPECT_EQ(out.error, ERROR_WINHTTP_TIMEOUT);
   EXPECT_GE(elapsed, std::chrono::milliseconds(900));
   EXPECT_LT(elapsed, std::chrono::seconds(2));
+}
+
+}  // namespace
+}  // namespace win
+
+namespace win {
+namespace {
+
+TEST(WinHttpResponse, ALargeBodyWaitingUnreadArrivesWhole) {
+  std::string body(3 << 20, '\0');
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 + i / 4096);
+  RawServer server(HttpResponse("HTTP/1.1 200 OK", {}, body));
+  HINTERNET session = WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0);
+  HINTERNET connection = WinHttpConnect(session, u"127.0.0.1", static_cast<INTERNET_PORT>(server.Port()), 0);
+  HINTERNET request = WinHttpOpenRequest(connection, u"GET", u"/", nullptr, nullptr, nullptr, 0);
+  ASSERT_TRUE(WinHttpSendRequest(request, nullptr, 0, nullptr, 0, 0, 0));
+  ASSERT_TRUE(WinHttpReceiveResponse(request, nullptr));
+  // Let the whole body reach the socket before reading: the service holds back what it cannot
+  // buffer and takes it up again as the reader catches up.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::string received;
+  DWORD available = 0;
+  while (WinHttpQueryDataAvailable(request, &available) && available > 0) {
+    std::string chunk(available + 100, '\0');  // a larger buffer takes only what is ready
+    DWORD read = 0;
+    ASSERT_TRUE(WinHttpReadData(request, chunk.data(), static_cast<DWORD>(chunk.size()), &read));
+    ASSERT_LE(read, available);
+    received.append(chunk.data(), read);
+  }
+  EXPECT_EQ(received.size(), body.size());
+  EXPECT_TRUE(received == body);
+  DWORD read = 7;
+  char byte;
+  EXPECT_TRUE(WinHttpReadData(request, &byte, 1, &read));  // after the end: 0 bytes
+  EXPECT_EQ(read, 0u);
+  WinHttpCloseHandle(request);
+  WinHttpCloseHandle(connection);
+  WinHttpCloseHandle(session);
 }
 
 }  // namespace

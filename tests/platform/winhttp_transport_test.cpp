@@ -1,6 +1,7 @@
 // HTTPS and certificate flags, named proxies (a real tinyproxy), credentials, redirects and
 // cookies, handle rules, repainting while a call waits, and leaks over many requests.
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <QCoreApplication>
 #include <QKeyEvent>
@@ -34,11 +35,9 @@ constexpr DWORD kAcceptAnyCertificate = 0x3300;
 
 std::string Local(int port, const std::string& rest = "/") { return "127.0.0.1:" + std::to_string(port) + rest; }
 
-void Hello(httplib::Server& server) {
-  server.Get("/hello", [](const httplib::Request& request, httplib::Response& response) {
-    response.set_content("hello " + request.get_header_value("Authorization"), "text/plain");
-  });
-}
+const qv::test::SimpleHandler Hello = [](const qv::test::HttpRequestSeen& request) {
+  return qv::test::HttpAnswer{200, {}, "hello " + request.Header("authorization")};
+};
 
 struct CertificateRow {
   const char* name;
@@ -235,16 +234,19 @@ TEST(WinHttpRedirect, CookiesSetOnARedirectComeBackOnlyWhenCookiesAreEnabled) {
   }
 }
 
-TEST(WinHttpRedirect, CredentialsStayWithTheirOrigin) {
+TEST(WinHttpRedirect, CredentialsAndTheCallersHostStayWithTheirOrigin) {
   RawServer other(HttpResponse("HTTP/1.1 200 OK", {}, "other"));
   RawServer first(HttpResponse("HTTP/1.1 302 Found", {"Location: http://" + Local(other.Port(), "/")}, ""));
   Exchange x;
   x.url = Utf16("http://" + Local(first.Port()));
+  x.headers = u"Host: named.test\r\n";
   x.serverUser = u"u";
   x.serverPassword = u"p";
   ASSERT_EQ(Perform(x).failedStep, "");
-  EXPECT_NE(first.Requests().at(0).find("Authorization: Basic dTpw"), std::string::npos);
-  EXPECT_EQ(other.Requests().at(0).find("Authorization"), std::string::npos);
+  EXPECT_EQ(first.Requests().at(0),
+            "GET / HTTP/1.1\r\nHost: named.test\r\nAuthorization: Basic dTpw\r\nConnection: Keep-Alive\r\n\r\n");
+  EXPECT_EQ(other.Requests().at(0),
+            "GET / HTTP/1.1\r\nHost: " + Local(other.Port(), "") + "\r\nConnection: Keep-Alive\r\n\r\n");
 }
 
 TEST(WinHttpHandles, BadHandlesAndCallsOutOfOrderFailWithTheirCodes) {
