@@ -351,7 +351,7 @@ TEST(WinHttpResources, AThousandRequestsLeaveNothingBehind) {
   x.body = "a=1&b=2";
   for (int i = 0; i < 50; ++i) ASSERT_EQ(Perform(x).failedStep, "");  // warm-up: caches and allocator pools
   const size_t descriptors = OpenFileDescriptors();
-  const long resident = ResidentKilobytes();
+  [[maybe_unused]] const long resident = ResidentKilobytes();
   for (int i = 0; i < 1000; ++i) {
     const Outcome out = Perform(x);
     ASSERT_EQ(out.failedStep, "") << i << " " << out.error;
@@ -359,7 +359,11 @@ TEST(WinHttpResources, AThousandRequestsLeaveNothingBehind) {
   }
   EXPECT_EQ(WinHttpOpenHandleCount(), 0u);
   EXPECT_LE(OpenFileDescriptors(), descriptors + 1);  // the server may still be closing its last socket
+#ifndef __SANITIZE_ADDRESS__
+  // AddressSanitizer keeps freed memory in quarantine, so resident memory says nothing there; its
+  // leak checker covers that build instead.
   EXPECT_LT(ResidentKilobytes() - resident, 4096);
+#endif
 }
 
 }  // namespace
