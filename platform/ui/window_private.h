@@ -92,6 +92,24 @@ class CallbackScope {
   static bool Active();
 };
 
+// window_geometry.cpp: places the window; for a child, outer is in the parent's client
+// coordinates, for a top-level window it is on the screen and includes the frame.
+void SetOuterGeometry(WindowBinding& binding, const QRect& outer);
+
+// window_style.cpp: Qt's flags for a top-level window of these styles.
+Qt::WindowFlags TopLevelFlags(DWORD style, DWORD exStyle);
+
+// window_text.cpp: the default procedure's handling of WM_SETTEXT, WM_GETTEXT, WM_GETTEXTLENGTH.
+LRESULT DefaultSetText(WindowBinding& binding, LPARAM lParam);
+LRESULT DefaultGetText(WindowBinding& binding, WPARAM wParam, LPARAM lParam);
+LRESULT DefaultGetTextLength(WindowBinding& binding);
+
+// window_paint.cpp: true while GrabWindowToPngForTesting draws a window into a picture (that
+// paint is not shown); ReportFirstPaint hands the first paint of a shown top-level window to the
+// first-paint hook, once the picture is on screen.
+bool GrabInProgress();
+void ReportFirstPaint(QWidget* widget, HWND window);
+
 // controls.cpp: the built-in classes. Returns null for a class name that is not built in.
 WindowBinding* CreateBuiltInControl(const std::string& upperClassName, DWORD style, DWORD exStyle);
 // updown.cpp: the up-down control, class "msctls_updown32".
