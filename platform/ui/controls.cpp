@@ -19,6 +19,7 @@
 #include <QTextLayout>
 #include <QValidator>
 #include <climits>
+#include <vector>
 #include <cstdint>
 
 #include "platform/ui/ui_private.h"
@@ -233,14 +234,15 @@ class SingleLineEdit : public QLineEdit, public EditBinding {
   }
 
   QWidget* Widget() override { return this; }
-  void SetDisplayText(const QString& text) override {
+  // QLineEdit keeps control characters such as CR in its text and shows them as spaces.
+  void SetText(const QString& text) override {
     m_settingText = true;
     setText(text);
     setCursorPosition(0);  // Windows puts the caret at the start of a new text
     m_settingText = false;
     m_lastText = this->text();
   }
-  QString DisplayText() const override { return text(); }
+  QString Text() const override { return text(); }
 
   QValidator::State Validate(QString& input, int& position) const {
     if (m_settingText) return QValidator::Acceptable;
@@ -354,6 +356,48 @@ class CellDocumentLayout : public QPlainTextDocumentLayout {
   }
 };
 
+// A multi-line box keeps each line break as it was written: CR LF (the box's own), a lone CR or a
+// lone LF. Qt has one kind of paragraph break, so the user state of each block records the kind
+// of the break that ends it (-1, Qt's default, for CR LF). Qt keeps the later block's state when
+// it joins two blocks, which is the break that now ends the joined one; a split is repaired by
+// InsertText.
+constexpr int kBreakCrLf = -1;
+constexpr int kBreakCr = 1;
+constexpr int kBreakLf = 2;
+
+QString BreakText(int kind) {
+  if (kind == kBreakCr) return QStringLiteral("\r");
+  if (kind == kBreakLf) return QStringLiteral("\n");
+  return QStringLiteral("\r\n");
+}
+
+// A text with '\n' for every break, and the kind of each break in order.
+struct BrokenText {
+  QString lines;
+  std::vector<int> breaks;
+};
+
+BrokenText BreakLines(const QString& text) {
+  BrokenText broken;
+  broken.lines.reserve(text.size());
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text.at(i);
+    if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n')) {
+      broken.breaks.push_back(kBreakCrLf);
+      ++i;
+    } else if (c == QLatin1Char('\r')) {
+      broken.breaks.push_back(kBreakCr);
+    } else if (c == QLatin1Char('\n')) {
+      broken.breaks.push_back(kBreakLf);
+    } else {
+      broken.lines += c;
+      continue;
+    }
+    broken.lines += QLatin1Char('\n');
+  }
+  return broken;
+}
+
 class MultiLineEdit : public QPlainTextEdit, public EditBinding {
  public:
   explicit MultiLineEdit(DWORD editStyle) {
@@ -379,15 +423,23 @@ class MultiLineEdit : public QPlainTextEdit, public EditBinding {
   }
 
   QWidget* Widget() override { return this; }
-  void SetDisplayText(const QString& text) override {
+  void SetText(const QString& text) override {
+    const BrokenText broken = BreakLines(text);
     m_settingText = true;
-    setPlainText(text);
+    setPlainText(broken.lines);
+    QTextBlock block = document()->begin();
+    for (const int kind : broken.breaks) {
+      block.setUserState(kind);
+      block = block.next();
+    }
     m_settingText = false;
   }
-  QString DisplayText() const override { return toPlainText(); }
-  QString WindowsText() const override {
-    QString text = toPlainText();
-    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+  QString Text() const override {
+    QString text;
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+      text += block.text();
+      if (block.next().isValid()) text += BreakText(block.userState());
+    }
     return text;
   }
 
@@ -401,9 +453,9 @@ class MultiLineEdit : public QPlainTextEdit, public EditBinding {
       QPlainTextEdit::keyPressEvent(event);
       return;
     }
-    const QString admitted = Admit(text, TextLength(), textCursor().selectedText().size());
+    QString admitted = Admit(text, TextLength(), textCursor().selectedText().size());
     if (!admitted.isEmpty()) {
-      textCursor().insertText(admitted);
+      InsertText(admitted.replace(QLatin1Char('\n'), QStringLiteral("\r\n")));  // Enter: the box's own break
       ensureCursorVisible();
     }
     event->accept();
@@ -421,11 +473,28 @@ class MultiLineEdit : public QPlainTextEdit, public EditBinding {
   // Pastes and drops.
   void insertFromMimeData(const QMimeData* source) override {
     if (isReadOnly() || source == nullptr || !source->hasText()) return;
-    QString text = source->text();
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    const QString admitted = Admit(text, TextLength(), textCursor().selectedText().size());
-    if (!admitted.isEmpty()) textCursor().insertText(admitted);
+    // Every break of pasted text becomes the box's own, as if typed.
+    const QString text = DisplayLineBreaks(source->text());
+    QString admitted = Admit(text, TextLength(), textCursor().selectedText().size());
+    if (!admitted.isEmpty()) InsertText(admitted.replace(QLatin1Char('\n'), QStringLiteral("\r\n")));
     ensureCursorVisible();
+  }
+
+  // Replaces the selection with text, its line breaks kept as they are. Removing the selection
+  // leaves the break that ended it on the joined block; the insertion then splits that block, and
+  // Qt leaves that break on the first part: it belongs to the last.
+  void InsertText(const QString& text) {
+    const BrokenText broken = BreakLines(text);
+    QTextCursor cursor = textCursor();
+    const int first = document()->findBlock(cursor.selectionStart()).blockNumber();
+    const int endingBreak = document()->findBlock(cursor.selectionEnd()).userState();
+    cursor.insertText(broken.lines);
+    QTextBlock block = document()->findBlockByNumber(first);
+    for (const int kind : broken.breaks) {
+      block.setUserState(kind);
+      block = block.next();
+    }
+    if (block.isValid()) block.setUserState(endingBreak);
   }
 
   void focusInEvent(QFocusEvent* event) override {
@@ -454,7 +523,7 @@ class MultiLineEdit : public QPlainTextEdit, public EditBinding {
   }
   void ReplaceSelection(const QString& text) override {
     m_settingText = true;
-    textCursor().insertText(text);
+    InsertText(text);
     m_settingText = false;
   }
   void SetReadOnly(bool readOnly) override {
@@ -502,11 +571,11 @@ class ButtonWidget : public QAbstractButton, public WindowBinding {
   }
 
   QWidget* Widget() override { return this; }
-  void SetDisplayText(const QString& text) override {
+  void SetText(const QString& text) override {
     setText(text);
     update();
   }
-  QString DisplayText() const override { return text(); }
+  QString Text() const override { return text(); }
   bool IsAutoRadio() const { return (windowStyle & BS_TYPEMASK) == BS_AUTORADIOBUTTON; }
   bool IsPushLike() const { return !IsAutoRadio() || (windowStyle & BS_PUSHLIKE) != 0; }
 
@@ -607,12 +676,13 @@ class ButtonWidget : public QAbstractButton, public WindowBinding {
     painter.setPen(palette().color(group, pushLike ? QPalette::ButtonText : QPalette::WindowText));
     // A bitmap from BM_SETIMAGE goes left of the caption, the two placed together as the caption
     // alone would be. The handle is looked up at every paint: a deleted bitmap is not drawn.
+    const QString caption = DisplayLineBreaks(text());
     QImage image;
     if (m_image != nullptr && BitmapImage(m_image, &image)) {
-      const bool hasText = !text().isEmpty();
+      const bool hasText = !caption.isEmpty();
       const int gap = hasText ? kImageGap : 0;
       const QRect textArea = textRect.adjusted(image.width() + gap, 0, 0, 0);
-      const QRect measured = hasText ? DrawCellText(painter, textArea, flags, text(), false) : QRect();
+      const QRect measured = hasText ? DrawCellText(painter, textArea, flags, caption, false) : QRect();
       const int groupWidth = image.width() + gap + (hasText ? measured.width() : 0);
       int left = textRect.left();
       if (flags & Qt::AlignHCenter) left = textRect.left() + (textRect.width() - groupWidth) / 2;
@@ -627,7 +697,7 @@ class ButtonWidget : public QAbstractButton, public WindowBinding {
       // The caption keeps its own layout, moved to follow the image.
       textRect = hasText ? textArea.translated(left + image.width() + gap - measured.left(), 0) : QRect();
     }
-    const QRect drawn = textRect.isNull() ? QRect() : DrawCellText(painter, textRect, flags, text());
+    const QRect drawn = textRect.isNull() ? QRect() : DrawCellText(painter, textRect, flags, caption);
     if (hasFocus() && !pushLike) {
       QStyleOptionFocusRect focus;
       focus.initFrom(this);
@@ -674,11 +744,11 @@ class ButtonWidget : public QAbstractButton, public WindowBinding {
 class StaticWidget : public QWidget, public WindowBinding {
  public:
   QWidget* Widget() override { return this; }
-  void SetDisplayText(const QString& text) override {
+  void SetText(const QString& text) override {
     m_text = text;
     update();
   }
-  QString DisplayText() const override { return m_text; }
+  QString Text() const override { return m_text; }
 
  protected:
   void paintEvent(QPaintEvent*) override {
@@ -699,7 +769,7 @@ class StaticWidget : public QWidget, public WindowBinding {
     flags |= (windowStyle & SS_CENTERIMAGE) ? Qt::AlignVCenter : Qt::AlignTop;
     if ((windowStyle & SS_NOPREFIX) == 0) flags |= Qt::TextShowMnemonic;
     painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-    DrawCellText(painter, rect().adjusted(border, border, -border, -border), flags, m_text);
+    DrawCellText(painter, rect().adjusted(border, border, -border, -border), flags, DisplayLineBreaks(m_text));
   }
   // Without SS_NOTIFY a static control lets clicks through to its parent, as on Windows.
   void mousePressEvent(QMouseEvent* event) override {

@@ -177,7 +177,7 @@ HGDIOBJ GetStockObject(int which) {
     logFont.lfHeight = -font.pixelSize();
     logFont.lfWeight = 400;
     logFont.lfCharSet = 1;  // DEFAULT_CHARSET
-    const std::string face = ui_detail::DisplayTextToGbk(font.family());
+    const std::string face = ui_detail::QStringToGbk(font.family());
     face.copy(logFont.lfFaceName, std::min(face.size(), sizeof logFont.lfFaceName - 1));
     table.defaultGuiFont = Add(table, GdiObject{FontObject{logFont, font}, true});
   }

@@ -61,11 +61,11 @@ class ProcedureWidget : public QWidget, public WindowBinding {
   explicit ProcedureWidget(COLORREF classBackground) : m_classBackground(classBackground) {}
 
   QWidget* Widget() override { return this; }
-  void SetDisplayText(const QString& text) override {
+  void SetText(const QString& text) override {
     m_text = text;
-    if (isWindow()) setWindowTitle(text);
+    if (isWindow()) setWindowTitle(DisplayLineBreaks(text));
   }
-  QString DisplayText() const override { return m_text; }
+  QString Text() const override { return m_text; }
   void ApplyColors() override {
     const COLORREF saved = backColor;
     if (backColor == CLR_INVALID) backColor = m_classBackground;
@@ -322,7 +322,7 @@ HWND CreateWindowExA(DWORD exStyle, LPCSTR className, LPCSTR windowName, DWORD s
   }
   binding->handle = ui_detail::RegisterWindow(procedure, binding);
   const HWND handle = binding->handle;
-  binding->SetDisplayText(ui_detail::GbkToQString(windowName));
+  binding->SetText(ui_detail::GbkToQString(windowName));
   binding->ApplyColors();
   if (!child) {
     if (x == CW_USEDEFAULT) x = y = 100;

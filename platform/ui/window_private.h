@@ -25,11 +25,10 @@ class WindowBinding {
   virtual ~WindowBinding();
 
   virtual QWidget* Widget() = 0;
-  // The window text as Qt shows it (line breaks as '\n').
-  virtual void SetDisplayText(const QString& text) = 0;
-  virtual QString DisplayText() const = 0;
-  // The text as WM_GETTEXT returns it; multi-line edit boxes give CR LF line breaks.
-  virtual QString WindowsText() const { return DisplayText(); }
+  // The window text exactly as the program or the user wrote it: line breaks keep their kind
+  // (CR LF, a lone CR or a lone LF), whatever the control shows for them.
+  virtual void SetText(const QString& text) = 0;
+  virtual QString Text() const = 0;
   // Messages of the control class; returns true when handled.
   virtual bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
   virtual void ApplyFont(const QFont& font) { Widget()->setFont(font); }
@@ -130,9 +129,9 @@ QColor ToQColor(COLORREF color);
 // set (ERROR_INVALID_PARAMETER for null bytes of some size, ERROR_INVALID_DATA for none or too many).
 bool CheckImageFileBytes(const void* data, DWORD size);
 
-// Texts: GBK for the caller, QString for Qt. Characters GBK lacks become '?', as Windows'
-// default character.
-std::string DisplayTextToGbk(const QString& text);
+// Texts: GBK for the caller, QString for Qt, character for character both ways (null: empty).
+// Characters GBK lacks become '?', as Windows' default character.
+std::string QStringToGbk(const QString& text);
 QString GbkToQString(const char* gbk);
 
 }  // namespace win::ui_detail

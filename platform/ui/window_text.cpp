@@ -11,7 +11,7 @@ namespace win {
 
 namespace ui_detail {
 
-std::string DisplayTextToGbk(const QString& text) {
+std::string QStringToGbk(const QString& text) {
   const QByteArray utf8 = text.toUtf8();
   std::string out;
   if (utf8.isEmpty()) return out;
@@ -41,17 +41,17 @@ std::string DisplayTextToGbk(const QString& text) {
   return out;
 }
 
-QString GbkToQString(const char* gbk) { return gbk != nullptr ? GbkToDisplayText(gbk) : QString(); }
+QString GbkToQString(const char* gbk) { return gbk != nullptr ? GbkToText(gbk) : QString(); }
 
 LRESULT DefaultSetText(WindowBinding& binding, LPARAM lParam) {
-  binding.SetDisplayText(GbkToQString(reinterpret_cast<LPCSTR>(lParam)));
+  binding.SetText(GbkToQString(reinterpret_cast<LPCSTR>(lParam)));
   return TRUE;
 }
 
 LRESULT DefaultGetText(WindowBinding& binding, WPARAM wParam, LPARAM lParam) {
   auto* buffer = reinterpret_cast<char*>(lParam);
   if (buffer == nullptr || wParam == 0) return 0;
-  const std::string text = DisplayTextToGbk(binding.WindowsText());
+  const std::string text = QStringToGbk(binding.Text());
   // Cut at a character boundary: half a double-byte character would be another character.
   size_t length = 0;
   while (length < text.size()) {
@@ -66,7 +66,7 @@ LRESULT DefaultGetText(WindowBinding& binding, WPARAM wParam, LPARAM lParam) {
 }
 
 LRESULT DefaultGetTextLength(WindowBinding& binding) {
-  return static_cast<LRESULT>(DisplayTextToGbk(binding.WindowsText()).size());
+  return static_cast<LRESULT>(QStringToGbk(binding.Text()).size());
 }
 
 }  // namespace ui_detail

@@ -326,6 +326,35 @@ TEST_F(UiWindowTest, WindowTextsRoundTripInGbk) {
 }
 
 // ---------------------------------------------------------------------------------------------
+
+TEST_F(UiWindowTest, LineBreaksReadBackAsTheyWereWritten) {
+  const HWND frame = TopLevel();
+  const HWND windows[] = {frame, Child(frame, "EDIT", 0, 1), Child(frame, "BUTTON", 0, 2),
+                          Child(frame, "STATIC", 0, 3), Child(frame, "EDIT", win::ES_MULTILINE, 4)};
+  for (const char* text : {"a\rb", "a\nb", "a\r\nb", "\r", "\r\r\n\n", "x\r"}) {
+    for (HWND window : windows) {
+      win::SetWindowTextA(window, text);
+      EXPECT_EQ(TextOf(window), text) << win::GetDlgCtrlID(window);
+      EXPECT_EQ(win::GetWindowTextLengthA(window), static_cast<int>(std::strlen(text)));
+    }
+  }
+  win::SetWindowTextA(frame, "a\rb");
+  EXPECT_EQ(WidgetOf(frame)->windowTitle(), QStringLiteral("a\nb"));  // shown as a line break
+
+  // In the multi-line box every break keeps its kind through the user's and the program's edits:
+  // Enter adds the box's own CR LF, a replacement across a break leaves the break that ended it.
+  const HWND box = windows[4];
+  win::SetWindowTextA(box, "one\rtwo");
+  win::SendMessageA(box, win::EM_SETSEL, 6, 6);
+  TypeText(WidgetOf(box), QStringLiteral("\r"), Qt::Key_Return);
+  EXPECT_EQ(TextOf(box), "one\rtw\r\no");
+  win::SendMessageA(box, win::EM_SETSEL, 2, 6);
+  win::SendMessageA(box, win::EM_REPLACESEL, 0, reinterpret_cast<win::LPARAM>("X\nY"));
+  EXPECT_EQ(TextOf(box), "onX\nY\r\no");
+  win::SendMessageA(box, win::EM_SETSEL, 4, 4);
+  TypeText(WidgetOf(box), QString(), Qt::Key_Backspace);
+  EXPECT_EQ(TextOf(box), "onXY\r\no");
+}
 // Geometry
 
 TEST_F(UiWindowTest, CaptionedFixedWindowHasExactlyTheOuterSizeAskedFor) {
