@@ -58,6 +58,26 @@ bool HasBorder(DWORD style, DWORD exStyle) {
   return (style & WS_BORDER) != 0 || (exStyle & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE | WS_EX_DLGMODALFRAME)) != 0;
 }
 
+// An edit box with WS_EX_CLIENTEDGE alone has the square sunken edge of the standard control,
+// drawn here in the system's colours; the other borders keep Qt's frames.
+bool HasClientEdge(DWORD exStyle) { return (exStyle & (WS_EX_CLIENTEDGE | WS_EX_DLGMODALFRAME)) == WS_EX_CLIENTEDGE; }
+constexpr int kClientEdgeWidth = 2;
+
+// Two lines around the rectangle: shadow outside and dark shadow inside at the top and left,
+// highlight outside and light inside at the bottom and right.
+void DrawClientEdge(QPainter& painter, const QRect& rect) {
+  const auto line = [&painter](const QRect& r, int topLeft, int bottomRight) {
+    painter.setPen(ToQColor(GetSysColor(topLeft)));
+    painter.drawLine(r.topLeft(), r.topRight());
+    painter.drawLine(r.topLeft(), r.bottomLeft());
+    painter.setPen(ToQColor(GetSysColor(bottomRight)));
+    painter.drawLine(r.bottomLeft(), r.bottomRight());
+    painter.drawLine(r.topRight(), r.bottomRight());
+  };
+  line(rect, COLOR_BTNSHADOW, COLOR_BTNHIGHLIGHT);
+  line(rect.adjusted(1, 1, -1, -1), COLOR_3DDKSHADOW, COLOR_3DLIGHT);
+}
+
 // The horizontal alignment of an edit box's text.
 Qt::Alignment EditAlignment(DWORD editStyle) {
   if (editStyle & ES_RIGHT) return Qt::AlignRight;
@@ -94,6 +114,8 @@ class EditBinding : public WindowBinding {
   }
 
   void SetFilter(std::function<bool(char16_t)> filter) { m_filter = std::move(filter); }
+  // The frame from windowStyle and exStyle.
+  virtual void ApplyBorder() = 0;
 
   // Without ES_NOHIDESEL the selection is shown only while the box has the focus: the highlight
   // takes the colours of the text around it meanwhile.
@@ -223,8 +245,8 @@ class SingleLineEdit : public QLineEdit, public EditBinding {
   explicit SingleLineEdit(DWORD editStyle) {
     setMaxLength(INT_MAX);  // the box keeps its own limit, counted after filtering
     setValidator(new InsertionValidator(this));
-    if (editStyle & ES_CENTER) setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-    if (editStyle & ES_RIGHT) setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // The text starts at the top of the box, however high it is, as in the standard control.
+    setAlignment(EditAlignment(editStyle) | Qt::AlignTop);
     setReadOnly((editStyle & ES_READONLY) != 0);
     if (editStyle & ES_PASSWORD) SetPasswordCharacter('*');
     connect(this, &QLineEdit::textChanged, this, [this] {
@@ -298,9 +320,21 @@ class SingleLineEdit : public QLineEdit, public EditBinding {
     if (cursorHandle != nullptr) setCursor(shown);
   }
   void ApplyStyles() override {
-    setAlignment(EditAlignment(windowStyle) | Qt::AlignVCenter);
+    setAlignment(EditAlignment(windowStyle) | Qt::AlignTop);
     SetReadOnly((windowStyle & ES_READONLY) != 0);
-    setFrame(HasBorder(windowStyle, exStyle));
+    ApplyBorder();
+  }
+  void ApplyBorder() override {
+    const bool edge = HasClientEdge(exStyle);
+    setFrame(!edge && HasBorder(windowStyle, exStyle));
+    const int inset = edge ? kClientEdgeWidth : 0;
+    setTextMargins(inset, inset, inset, inset);
+  }
+  void paintEvent(QPaintEvent* event) override {
+    QLineEdit::paintEvent(event);
+    if (!HasClientEdge(exStyle)) return;
+    QPainter painter(this);
+    DrawClientEdge(painter, rect());
   }
   void SetPasswordCharacter(char character) override {
     EditBinding::SetPasswordCharacter(character);
@@ -538,11 +572,26 @@ class MultiLineEdit : public QPlainTextEdit, public EditBinding {
     option.setAlignment(EditAlignment(windowStyle));
     document()->setDefaultTextOption(option);
     SetReadOnly((windowStyle & ES_READONLY) != 0);
-    if (HasBorder(windowStyle, exStyle)) {
-      setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    } else {
+    ApplyBorder();
+  }
+  void ApplyBorder() override {
+    const bool edge = HasClientEdge(exStyle);
+    if (edge || !HasBorder(windowStyle, exStyle)) {
       setFrameShape(QFrame::NoFrame);
+    } else {
+      setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     }
+    const int inset = edge ? kClientEdgeWidth : 0;
+    setViewportMargins(inset, inset, inset, inset);
+  }
+  // The scroll area paints its own margins (the viewport paints the text): the edge goes there.
+  bool event(QEvent* event) override {
+    const bool handled = QPlainTextEdit::event(event);
+    if (event->type() == QEvent::Paint && HasClientEdge(exStyle)) {
+      QPainter painter(this);
+      DrawClientEdge(painter, rect());
+    }
+    return handled;
   }
 };
 
@@ -801,15 +850,16 @@ QRect ButtonCaptionRect(QWidget* control) {
 }
 
 WindowBinding* CreateBuiltInControl(const std::string& upperClassName, DWORD style, DWORD exStyle) {
-  const bool bordered = HasBorder(style, exStyle);
   if (upperClassName == "EDIT") {
+    EditBinding* edit = nullptr;
     if (style & ES_MULTILINE) {
-      auto* edit = new MultiLineEdit(style);
-      if (!bordered) edit->setFrameShape(QFrame::NoFrame);
-      return edit;
+      edit = new MultiLineEdit(style);
+    } else {
+      edit = new SingleLineEdit(style);
     }
-    auto* edit = new SingleLineEdit(style);
-    edit->setFrame(bordered);
+    edit->windowStyle = style;
+    edit->exStyle = exStyle;
+    edit->ApplyBorder();
     return edit;
   }
   if (upperClassName == "BUTTON") return new ButtonWidget;

@@ -224,6 +224,10 @@ DWORD GetSysColor(int index) {
     case COLOR_BTNFACE: return RGB(240, 240, 240);
     case COLOR_GRAYTEXT: return RGB(109, 109, 109);
     case COLOR_BTNTEXT: return RGB(0, 0, 0);
+    case COLOR_BTNSHADOW: return RGB(160, 160, 160);
+    case COLOR_BTNHIGHLIGHT: return RGB(255, 255, 255);
+    case COLOR_3DDKSHADOW: return RGB(105, 105, 105);
+    case COLOR_3DLIGHT: return RGB(227, 227, 227);
     default: return 0;
   }
 }

@@ -699,6 +699,40 @@ TEST_F(UiWindowTest, ControlColoursAreDrawnAndTheWindowGrabsToPng) {
   EXPECT_FALSE(win::GrabWindowToPngForTesting(frame, nullptr));
 }
 
+// WS_EX_CLIENTEDGE: the square sunken edge of the standard edit control, two lines of system
+// colours that show on any background, and single-line text that starts at the top of the box.
+TEST_F(UiWindowTest, EditBoxesDrawTheSunkenClientEdgeAndTopAlignedText) {
+  const HWND frame = TopLevel();
+  const HWND line = Child(frame, "EDIT", 0, 1, 10, 10, 120, 40, win::WS_EX_CLIENTEDGE, "WWW");
+  const HWND box = Child(frame, "EDIT", win::ES_MULTILINE, 2, 10, 60, 120, 40, win::WS_EX_CLIENTEDGE, "");
+  win::SetControlColors(box, win::RGB(0, 255, 0), win::RGB(0, 0, 0));
+  win::ShowWindow(frame, win::SW_SHOW);
+  win::ProcessPendingMessages();
+  for (HWND edit : {line, box}) {
+    const QImage image = WidgetOf(edit)->grab().toImage();
+    const struct {
+      int x, y;
+      int colour;
+    } kEdge[] = {{0, 0, win::COLOR_BTNSHADOW},      {60, 0, win::COLOR_BTNSHADOW},  {0, 20, win::COLOR_BTNSHADOW},
+                 {1, 1, win::COLOR_3DDKSHADOW},     {60, 1, win::COLOR_3DDKSHADOW}, {119, 39, win::COLOR_BTNHIGHLIGHT},
+                 {60, 39, win::COLOR_BTNHIGHLIGHT}, {118, 38, win::COLOR_3DLIGHT},  {118, 20, win::COLOR_3DLIGHT}};
+    for (const auto& point : kEdge) {
+      const win::COLORREF c = win::GetSysColor(point.colour);
+      EXPECT_EQ(image.pixelColor(point.x, point.y), QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF))
+          << point.x << "," << point.y;
+    }
+  }
+  EXPECT_EQ(WidgetOf(box)->grab().toImage().pixelColor(60, 20), QColor(0, 0, 0));
+  // The text's ink lies in the top half of the 40-pixel box, not around its middle.
+  const QImage text = WidgetOf(line)->grab().toImage();
+  int lowest = -1;
+  for (int y = 2; y < 38; ++y)
+    for (int x = 2; x < 118; ++x)
+      if (text.pixelColor(x, y).lightness() < 128) lowest = y;
+  EXPECT_GT(lowest, 2);
+  EXPECT_LT(lowest, 18);
+}
+
 TEST_F(UiWindowTest, RadioCaptionBesideTheIndicatorHasRoomForItsText) {
   const HWND frame = TopLevel();
   const HWND radio = Child(frame, "BUTTON", win::BS_AUTORADIOBUTTON, 1, 8, 8, 56, 24, 0, "Rankles");
