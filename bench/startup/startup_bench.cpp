@@ -49,8 +49,8 @@ struct Child {
   std::string path;
   std::vector<Sample> samples;
   std::string window;  // the size the child reported, from its first good run
-  int libraries = -1;  // shared objects mapped at the first paint, from the untimed run
   int failures = 0;
+  int libraries = -1;  // shared objects mapped at the first paint, from the untimed run
 };
 
 double NowMilliseconds() {
@@ -246,8 +246,8 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string directory = ExecutableDirectory();
-  Child program{"program", directory + "/startup_probe", {}, {}, 0};
-  Child peer{"peer", directory + "/startup_peer", {}, {}, 0};
+  Child program{"program", directory + "/startup_probe", {}, {}, 0, -1};
+  Child peer{"peer", directory + "/startup_peer", {}, {}, 0, -1};
 
   std::string platform;
   std::vector<std::string> variables = ChildEnvironment(platform);
