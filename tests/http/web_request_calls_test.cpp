@@ -107,8 +107,6 @@ TEST_F(WebRequestCalls, AddressesTheServiceCannotCrackGive701) {
   }
 }
 
-std::u16string U16(std::string_view ascii) { return std::u16string(ascii.begin(), ascii.end()); }
-
 // Runs a request whose sending is made to fail and returns the recorded calls.
 void RunUntilSending(const char* url, const WebRequestArguments& arguments) {
   spy::Reset();
