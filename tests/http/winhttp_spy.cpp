@@ -42,6 +42,7 @@ struct SpyState {
   std::vector<Call> calls;
   std::map<std::string, std::map<int, intptr_t>, std::less<>> substitutes;
   std::map<std::string, int, std::less<>> counts;
+  bool recording = true;
 };
 
 SpyState& State() {
@@ -60,7 +61,7 @@ intptr_t Forward(size_t index, const intptr_t* words) {
   if (shape.optionPointer >= 0 && words[shape.optionPointer] != 0)
     std::memcpy(&call.optionValue, reinterpret_cast<const void*>(words[shape.optionPointer]), 4);
   const size_t at = s.calls.size();
-  s.calls.push_back(std::move(call));
+  if (s.recording) s.calls.push_back(std::move(call));
 
   const int occurrence = ++s.counts[shape.name];
   std::optional<intptr_t> substitute;
@@ -71,7 +72,7 @@ intptr_t Forward(size_t index, const intptr_t* words) {
       substitute ? *substitute
                  : win::CallProcedure(*s.service[index], std::span(words, static_cast<size_t>(shape.argumentCount)))
                        .value_or(0);
-  s.calls[at].result = result;  // the service may have been re-entered, so the record is found by index
+  if (s.recording) s.calls[at].result = result;  // the service may have been re-entered, so the record is found by index
   return result;
 }
 
@@ -98,6 +99,14 @@ void Reset() {
   State().calls.clear();
   State().substitutes.clear();
   State().counts.clear();
+  State().recording = true;
+}
+
+void SetRecording(bool on) { State().recording = on; }
+
+int CallCount(std::string_view name) {
+  const auto found = State().counts.find(name);
+  return found == State().counts.end() ? 0 : found->second;
 }
 
 void ReturnInstead(std::string_view name, int occurrence, intptr_t value) {

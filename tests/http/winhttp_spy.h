@@ -34,6 +34,10 @@ const std::vector<Call>& Calls();
 std::vector<Call> CallsNamed(std::string_view name);
 // The names of the calls in order.
 std::vector<std::string> CallNames();
+// While off, calls are counted but not recorded (for long runs).
+void SetRecording(bool on);
+// How many calls of the export were made since the last Reset, recorded or not.
+int CallCount(std::string_view name);
 // The result of the last call of the export, 0 when there was none.
 intptr_t LastResult(std::string_view name);
 
