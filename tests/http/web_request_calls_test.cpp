@@ -225,7 +225,7 @@ TEST_F(WebRequestCalls, SecureAddressWithProxyCredentialsCookiesAndBody) {
   RunUntilSending("http://127.0.0.1:9", {.sendCookies = &cookies, .extraHeaders = "a: 1", .completeHeaders = false});
   const spy::Call headers = spy::CallsNamed("WinHttpAddRequestHeaders")[0];
   EXPECT_EQ(headers.texts[0], u"A: 1\r\nCookie: k=v\r\n");
-  EXPECT_EQ(headers.words[2], 20);
+  EXPECT_EQ(headers.words[2], 19);
 }
 
 TEST_F(WebRequestCalls, MethodTableAndEmptyHeaderBlock) {
