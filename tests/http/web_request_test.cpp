@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#ifdef __SANITIZE_ADDRESS__
+#include <sanitizer/lsan_interface.h>
+#endif
 
 #include <time.h>
 
@@ -299,7 +302,14 @@ TEST_F(WebRequestTest, ThousandRequestsLeaveNothingBehind) {
   for (int i = 0; i < 1000; ++i) succeeded += once();
   EXPECT_EQ(succeeded, 1000);
   EXPECT_EQ(OpenDescriptors(), descriptors);
+#ifdef __SANITIZE_ADDRESS__
+  // The sanitizer holds freed blocks back in its quarantine, so the resident size says nothing
+  // here; its leak check looks at the heap directly.
+  (void)resident;
+  EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0);
+#else
   EXPECT_LT(ResidentBytes(), resident + (size_t{4} << 20));
+#endif
   // Every opened handle was closed.
   EXPECT_EQ(spy::CallCount("WinHttpCloseHandle"), 3000);
   EXPECT_EQ(spy::CallCount("WinHttpOpenRequest"), 1000);
