@@ -1,5 +1,8 @@
 #include "servers.h"
 
+#include <QCoreApplication>
+#include <QTimer>
+
 #include "common/test_servers.h"
 
 namespace qvtest::http_servers {
@@ -98,6 +101,12 @@ std::unique_ptr<Server> Proxy(const std::string& user, const std::string& passwo
 }
 
 int UnusedPort() { return qv::test::UnusedPort(); }
+
+std::function<int()> QueueCountingCallback() {
+  auto runs = std::make_shared<int>(0);
+  QTimer::singleShot(0, QCoreApplication::instance(), [runs] { ++*runs; });
+  return [runs] { return *runs; };
+}
 
 std::string HttpResponse(const std::string& statusLine, const std::vector<std::string>& headers,
                          const std::string& body) {

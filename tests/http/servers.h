@@ -1,6 +1,7 @@
 // The servers of the WebRequest tests, over the shared test servers of common/test_servers.h. That
 // header brings in cpp-httplib and <chrono>, which a file compiled for GBK texts cannot include, so
-// the servers are started behind this plain interface from a UTF-8 file (servers.cpp).
+// the servers are started behind this plain interface from a UTF-8 file (servers.cpp), which also
+// does the one thing the tests need from Qt.
 #pragma once
 
 #include <functional>
@@ -42,6 +43,10 @@ std::unique_ptr<Server> BasicAuth();
 std::unique_ptr<Server> Proxy(const std::string& user, const std::string& password, std::string* error);
 
 int UnusedPort();
+
+// Queues a callback on the thread's event queue (the application object must exist) and returns
+// a reader of how often it has run.
+std::function<int()> QueueCountingCallback();
 // A complete HTTP/1.1 response with a Content-Length body.
 std::string HttpResponse(const std::string& statusLine, const std::vector<std::string>& headers,
                          const std::string& body);

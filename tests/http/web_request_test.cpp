@@ -18,6 +18,7 @@
 #include "exchange.h"
 #include "http/code_pages.h"
 #include "http/name_value_list.h"
+#include "runtime/commands/command_front.h"
 #include "servers.h"
 #include "winhttp_spy.h"
 
@@ -99,6 +100,15 @@ TEST_F(WebRequestTest, ResponseOutputs) {
   EXPECT_TRUE(e.sendCookies.empty());
   EXPECT_TRUE(e.headers.view().starts_with("HTTP/1.1 200 OK\r\n")) << e.headers.c_str();
   EXPECT_TRUE(e.headers.view().ends_with("X-Tail: t\r\nContent-Length: 5\r\n\r\n")) << e.headers.c_str();
+}
+
+TEST_F(WebRequestTest, PendingEventsAreProcessedDuringTheCall) {
+  const auto server = servers::Raw(HttpResponse("HTTP/1.1 200 OK", {"A: 1"}, "x"));
+  qv::cmd::ProcessEvents();  // the application object exists from here on
+  const auto runs = servers::QueueCountingCallback();
+  Exchange e;
+  e.Run(Url(server->Port()));
+  EXPECT_EQ(runs(), 1);
 }
 
 TEST_F(WebRequestTest, CookiesMergeIntoBothVariables) {
