@@ -158,9 +158,11 @@ TransferSetup MakeSetup(const Request& request) {
   if (!callerHas("Connection") && !(request.disabledFeatures & WINHTTP_DISABLE_KEEP_ALIVE))
     setup.headerLines.push_back("Connection: Keep-Alive");
   if (!session.agent.empty() && !callerHas("User-Agent")) setup.headerLines.push_back("User-Agent: " + session.agent);
+  const bool sameOrigin = CurrentOrigin(request.url) == request.origin;
   for (const auto& [name, value] : request.headers) {
-    // The length is the service's to state: a caller's own could not match what is sent.
-    if (EqualNames(name, "Content-Length")) continue;
+    // The length is the service's to state: a caller's own could not match what is sent. A
+    // caller's Host names the first server only; after a redirect elsewhere the new one is named.
+    if (EqualNames(name, "Content-Length") || (!sameOrigin && EqualNames(name, "Host"))) continue;
     setup.headerLines.push_back(name + ": " + value);
   }
   if (hasBody)
@@ -171,8 +173,7 @@ TransferSetup MakeSetup(const Request& request) {
   const bool secure = IsSecureUrl(request.url);
   setup.proxy = ProxyFor(session.proxyList, secure);
   // Credentials go only to the origin they were given for, never to where a redirect points.
-  if (CurrentOrigin(request.url) == request.origin &&
-      !(request.disabledFeatures & WINHTTP_DISABLE_AUTHENTICATION))
+  if (sameOrigin && !(request.disabledFeatures & WINHTTP_DISABLE_AUTHENTICATION))
     setup.server = request.server;
   setup.proxyCredentials = request.proxy;
   setup.securityFlags = request.securityFlags;

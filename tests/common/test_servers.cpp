@@ -1,6 +1,8 @@
-// Test servers. Only ASCII literals here: the file is compiled into every test program, some of
-// them with GBK as the execution character set.
+// Test servers. Compiled with UTF-8 literals in every test program (httplib and <chrono> cannot be
+// compiled for GBK texts).
 #include "test_servers.h"
+
+#include <httplib.h>
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -239,6 +241,47 @@ void HttpServer::Start(const Routes& routes) {
   // until the loop accepts them.
   while (!m_server->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
+
+std::string HttpRequestSeen::Header(const std::string& name) const {
+  for (const auto& [key, value] : headers)
+    if (key.size() == name.size() &&
+        std::equal(key.begin(), key.end(), name.begin(), [](char a, char b) { return std::tolower(a) == std::tolower(b); }))
+      return value;
+  return {};
+}
+
+namespace {
+
+HttpServer::Routes RoutesOf(const SimpleHandler& handler) {
+  return [handler](httplib::Server& server) {
+    const auto answer = [handler](const httplib::Request& request, httplib::Response& response) {
+      HttpRequestSeen seen;
+      seen.method = request.method;
+      seen.path = request.path;
+      const size_t query = request.target.find('?');
+      if (query != std::string::npos) seen.query = request.target.substr(query + 1);
+      for (const auto& [name, value] : request.headers) seen.headers.emplace(name, value);
+      seen.body = request.body;
+      const HttpAnswer reply = handler(seen);
+      response.status = reply.status;
+      for (const auto& [name, value] : reply.headers) response.set_header(name.c_str(), value);
+      response.set_content(reply.body, reply.contentType.c_str());
+    };
+    const std::string any = ".*";
+    server.Get(any, answer);
+    server.Post(any, answer);
+    server.Put(any, answer);
+    server.Delete(any, answer);
+    server.Options(any, answer);
+    server.Patch(any, answer);
+  };
+}
+
+}  // namespace
+
+HttpServer::HttpServer(const SimpleHandler& handler) : HttpServer(RoutesOf(handler)) {}
+HttpServer::HttpServer(const Certificate& certificate, const SimpleHandler& handler)
+    : HttpServer(certificate, RoutesOf(handler)) {}
 
 HttpServer::~HttpServer() {
   m_server->stop();

@@ -3,21 +3,25 @@
 // well-formed HTTP and HTTPS servers over cpp-httplib, self-signed certificates made at test time,
 // and a tinyproxy started with a generated configuration.
 //
-// httplib's feature switches (TLS among them) come from its pkg-config flags, which the test
-// programs are built with.
+// The header does not include httplib (nor <chrono>, which cannot be compiled for GBK texts), so
+// that tests built with GBK literals can use it: they describe answers with SimpleHandler. Tests
+// compiled with UTF-8 literals may include <httplib.h> and set up routes on the server directly.
 #pragma once
-
-#include <httplib.h>
 
 #include <sys/types.h>
 
 #include <atomic>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+namespace httplib {
+class Server;
+}
 
 namespace qv::test {
 
@@ -97,13 +101,33 @@ struct Certificate {
 };
 Certificate MakeSelfSignedCertificate(const CertificateOptions& options = {});
 
+// One request as a SimpleHandler sees it, and its answer.
+struct HttpRequestSeen {
+  std::string method;
+  std::string path;  // without the query
+  std::string query;
+  std::multimap<std::string, std::string> headers;  // names as sent
+  std::string body;
+  // The value of the first header with that name, letter case ignored; empty when missing.
+  std::string Header(const std::string& name) const;
+};
+struct HttpAnswer {
+  int status = 200;
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;
+  std::string contentType = "text/plain";
+};
+using SimpleHandler = std::function<HttpAnswer(const HttpRequestSeen&)>;
+
 // cpp-httplib on 127.0.0.1, plain or with TLS, serving until destroyed. Routes are set up before
-// the server starts listening.
+// the server starts listening; a SimpleHandler answers every method and path.
 class HttpServer {
  public:
   using Routes = std::function<void(httplib::Server&)>;
   explicit HttpServer(const Routes& routes);
   HttpServer(const Certificate& certificate, const Routes& routes);
+  explicit HttpServer(const SimpleHandler& handler);
+  HttpServer(const Certificate& certificate, const SimpleHandler& handler);
   ~HttpServer();
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;

@@ -19,16 +19,17 @@
 #include "http/code_pages.h"
 #include "http/name_value_list.h"
 #include "runtime/commands/command_front.h"
-#include "servers.h"
+#include "common/test_servers.h"
+#include "event_probe.h"
 #include "winhttp_spy.h"
 
 namespace quorvane {
 namespace {
 
 using qvtest::Gbk;
-using qvtest::http_servers::HttpResponse;
-using qvtest::http_servers::Reply;
-namespace servers = qvtest::http_servers;
+using qv::test::HttpResponse;
+using qv::test::RawReply;
+using qv::test::RawServer;
 namespace spy = qvtest::winhttp_spy;
 
 std::string Url(int port, const std::string& path = "/") { return "http://127.0.0.1:" + std::to_string(port) + path; }
@@ -39,7 +40,7 @@ class WebRequestTest : public testing::Test {
 };
 
 TEST_F(WebRequestTest, PostSendsTheAssembledRequestBytes) {
-  const auto server = servers::Raw(HttpResponse("HTTP/1.1 200 OK", {}, "{}"));
+  RawServer server(HttpResponse("HTTP/1.1 200 OK", {}, "{}"));
   NameValueList form;
   form.Add("chapter", "3");
   form.Add("course", "数学");
@@ -48,13 +49,13 @@ TEST_F(WebRequestTest, PostSendsTheAssembledRequestBytes) {
   headers.Add("x-requested-with", "XMLHttpRequest");
   Exchange e;
   e.sendCookies = qv::OwnedText::Copy("a=1; b=2");
-  e.Run(Url(server->Port(), "/vm/0/q a?x=1"),
+  e.Run(Url(server.Port(), "/vm/0/q a?x=1"),
         {.method = 1, .postText = form.ToFormText().c_str(), .extraHeaders = headers.ToHeaderText().c_str()});
-  ASSERT_EQ(server->Requests().size(), 1u);
+  ASSERT_EQ(server.Requests().size(), 1u);
   // The service puts its own Host and Connection lines first and Content-Length last.
   const std::string expected =
       "POST /vm/0/q%20a?x=1 HTTP/1.1\r\n"
-      "Host: 127.0.0.1:" + std::to_string(server->Port()) + "\r\n"
+      "Host: 127.0.0.1:" + std::to_string(server.Port()) + "\r\n"
       "Connection: Keep-Alive\r\n"
       "Content-Type: application/x-www-form-urlencoded\r\n"
       "X-Requested-With: XMLHttpRequest\r\n"
@@ -67,31 +68,31 @@ TEST_F(WebRequestTest, PostSendsTheAssembledRequestBytes) {
       "Content-Length: 21\r\n"
       "\r\n"
       "chapter=3&course=数学";
-  EXPECT_EQ(Gbk(server->Requests()[0]), Gbk(expected));
+  EXPECT_EQ(Gbk(server.Requests()[0]), Gbk(expected));
   EXPECT_EQ(Gbk(e.status.c_str()), Gbk("200 OK"));
 }
 
 TEST_F(WebRequestTest, UnnormalisedBlockWithCookiesKeepsTheRequestWellFormed) {
-  const auto server = servers::Raw(HttpResponse("HTTP/1.1 200 OK", {}, ""));
+  RawServer server(HttpResponse("HTTP/1.1 200 OK", {}, ""));
   Exchange e;
   e.sendCookies = qv::OwnedText::Copy("a=1");
   // The block is "x-one: 1" CR LF, then CR LF "Cookie: a=1" CR LF: an empty line in the middle.
-  e.Run(Url(server->Port(), "/"), {.extraHeaders = "x-one: 1", .completeHeaders = false, .normaliseHeaderNames = false});
-  ASSERT_EQ(server->Requests().size(), 1u);
-  EXPECT_EQ(Gbk(server->Requests()[0]), Gbk("GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server->Port()) +
+  e.Run(Url(server.Port(), "/"), {.extraHeaders = "x-one: 1", .completeHeaders = false, .normaliseHeaderNames = false});
+  ASSERT_EQ(server.Requests().size(), 1u);
+  EXPECT_EQ(Gbk(server.Requests()[0]), Gbk("GET / HTTP/1.1\r\nHost: 127.0.0.1:" + std::to_string(server.Port()) +
                                             "\r\nConnection: Keep-Alive\r\nx-one: 1\r\nCookie: a=1\r\n\r\n"));
   EXPECT_EQ(Gbk(e.status.c_str()), Gbk("200 OK"));
 }
 
 TEST_F(WebRequestTest, ResponseOutputs) {
   const std::string body = std::string("ab\0cd", 5);
-  const auto server = servers::Raw(HttpResponse("HTTP/1.1 200 OK",
+  RawServer server(HttpResponse("HTTP/1.1 200 OK",
                                 {"Set-Cookie: a=1; path=/", "Set-Cookie: b=2", "set-cookie: c=3", "location: /next",
                                  "X-Tail: t"},
                                 body));
   Exchange e;
   e.receivedCookies = qv::OwnedText::Copy("z=0");
-  e.Run(Url(server->Port()), {.mergeCookies = false});
+  e.Run(Url(server.Port()), {.mergeCookies = false});
   EXPECT_EQ(Gbk(e.status.c_str()), Gbk("200 OK"));
   EXPECT_EQ(e.bytes.bytes(), body);
   EXPECT_EQ(Gbk(e.result.c_str()), Gbk("ab"));
@@ -103,39 +104,39 @@ TEST_F(WebRequestTest, ResponseOutputs) {
 }
 
 TEST_F(WebRequestTest, PendingEventsAreProcessedDuringTheCall) {
-  const auto server = servers::Raw(HttpResponse("HTTP/1.1 200 OK", {"A: 1"}, "x"));
+  RawServer server(HttpResponse("HTTP/1.1 200 OK", {"A: 1"}, "x"));
   qv::cmd::ProcessEvents();  // the application object exists from here on
-  const auto runs = servers::QueueCountingCallback();
+  const auto runs = qvtest::QueueCountingCallback();
   Exchange e;
-  e.Run(Url(server->Port()));
+  e.Run(Url(server.Port()));
   EXPECT_EQ(runs(), 1);
 }
 
 TEST_F(WebRequestTest, CookiesMergeIntoBothVariables) {
-  const auto server = servers::Raw(HttpResponse("HTTP/1.1 200 OK", {"Set-Cookie: b=3; HttpOnly", "Set-Cookie: c=4", "Set-Cookie: d=deleted"}, ""));
+  RawServer server(HttpResponse("HTTP/1.1 200 OK", {"Set-Cookie: b=3; HttpOnly", "Set-Cookie: c=4", "Set-Cookie: d=deleted"}, ""));
   Exchange e;
   e.sendCookies = qv::OwnedText::Copy("a=1; b=2; d=5");
-  e.Run(Url(server->Port()));
+  e.Run(Url(server.Port()));
   EXPECT_EQ(Gbk(e.receivedCookies.c_str()), Gbk("b=3; c=4; a=1"));
   EXPECT_EQ(Gbk(e.sendCookies.c_str()), Gbk("b=3; c=4; a=1"));
-  EXPECT_NE(server->Requests().at(0).find("\r\nCookie: a=1; b=2; d=5\r\n"), std::string::npos);
+  EXPECT_NE(server.Requests().at(0).find("\r\nCookie: a=1; b=2; d=5\r\n"), std::string::npos);
 }
 
 TEST_F(WebRequestTest, RedirectIsReportedNotFollowedWhenDisabled) {
-  const auto server = servers::Raw(HttpResponse("HTTP/1.1 302 Found", {"Location: http://127.0.0.1:9/elsewhere"}, "moved"));
+  RawServer server(HttpResponse("HTTP/1.1 302 Found", {"Location: http://127.0.0.1:9/elsewhere"}, "moved"));
   Exchange e;
-  e.Run(Url(server->Port(), "/old"), {.disableRedirect = true});
+  e.Run(Url(server.Port(), "/old"), {.disableRedirect = true});
   EXPECT_EQ(Gbk(e.status.c_str()), Gbk("302 Found"));
   EXPECT_EQ(Gbk(e.location.c_str()), Gbk("http://127.0.0.1:9/elsewhere"));
   EXPECT_EQ(Gbk(e.result.c_str()), Gbk("moved"));
-  EXPECT_EQ(server->Requests().size(), 1u);
+  EXPECT_EQ(server.Requests().size(), 1u);
 }
 
 TEST_F(WebRequestTest, ResponseWithoutBody) {
-  const auto server = servers::Raw(HttpResponse("HTTP/1.1 204 No Content", {}, ""));
+  RawServer server(HttpResponse("HTTP/1.1 204 No Content", {}, ""));
   for (int32_t method : {0, 2}) {
     Exchange e;
-    e.Run(Url(server->Port()), {.method = method});
+    e.Run(Url(server.Port()), {.method = method});
     EXPECT_TRUE(e.bytes.empty()) << method;
     EXPECT_TRUE(e.result.empty()) << method;
     EXPECT_EQ(Gbk(e.status.c_str()), Gbk("204 No Content")) << method;
@@ -162,37 +163,54 @@ TEST_F(WebRequestTest, CharsetStepEndToEnd) {
       {std::string("ab\0<meta charset=utf-8>", 23), "ab"},
   };
   for (const Row& r : rows) {
-    const auto server = servers::Raw(HttpResponse("HTTP/1.1 200 OK", {"Content-Type: text/html; charset=gbk"}, r.body));
+    RawServer server(HttpResponse("HTTP/1.1 200 OK", {"Content-Type: text/html; charset=gbk"}, r.body));
     Exchange e;
-    e.Run(Url(server->Port()));
+    e.Run(Url(server.Port()));
     EXPECT_EQ(e.bytes.bytes(), r.body);
     EXPECT_EQ(Gbk(e.result.c_str()), Gbk(r.expected));
   }
   // For a name it does not know the stream keeps its own character set, UTF-16LE: the bytes read as
   // UTF-16 units.
   const std::string body("<meta charset=x-unknown>\x41\x00\x42\x00", 28);
-  const auto server = servers::Raw(HttpResponse("HTTP/1.1 200 OK", {}, body));
+  RawServer server(HttpResponse("HTTP/1.1 200 OK", {}, body));
   Exchange e;
-  e.Run(Url(server->Port()));
+  e.Run(Url(server.Port()));
   EXPECT_EQ(Gbk(e.result.c_str()), Gbk(Utf16ToGbk(e.bytes.view()).c_str()));
   EXPECT_TRUE(e.result.view().ends_with("AB")) << e.result.c_str();
 }
 
 TEST_F(WebRequestTest, HttpsAcceptsAnyCertificate) {
-  using Kind = servers::CertificateKind;
-  for (const Kind kind : {Kind::Valid, Kind::WrongName, Kind::Expired}) {
-    const auto server = servers::HttpsEcho(kind);
+  const qv::test::CertificateOptions kinds[] = {
+      {},
+      {.commonName = "other.example", .dnsNames = {"other.example"}, .ipAddresses = {}},
+      {.validFromSeconds = -86400 * 10, .validToSeconds = -86400},
+  };
+  for (const auto& kind : kinds) {
+    qv::test::HttpServer server(qv::test::MakeSelfSignedCertificate(kind), [](const qv::test::HttpRequestSeen& request) {
+      qv::test::HttpAnswer answer;
+      answer.body = request.method + " " + request.path + " " + request.body;
+      return answer;
+    });
     Exchange e;
-    e.Run("https://127.0.0.1:" + std::to_string(server->Port()) + "/secure", {.method = 1, .postText = "x=1"});
-    EXPECT_EQ(Gbk(e.status.c_str()), Gbk("200 OK")) << static_cast<int>(kind);
-    EXPECT_EQ(Gbk(e.result.c_str()), Gbk("got x=1")) << static_cast<int>(kind);
+    e.Run("https://127.0.0.1:" + std::to_string(server.Port()) + "/secure", {.method = 1, .postText = "x=1"});
+    EXPECT_EQ(Gbk(e.status.c_str()), Gbk("200 OK")) << kind.commonName;
+    EXPECT_EQ(Gbk(e.result.c_str()), Gbk("POST /secure x=1")) << kind.commonName;
     EXPECT_EQ(static_cast<uint32_t>(spy::CallsNamed("WinHttpOpenRequest").back().words[6]), 0x800000u);
   }
 }
 
 TEST_F(WebRequestTest, ProxyAndCredentials) {
-  const auto server = servers::BasicAuth();
-  const std::string url = Url(server->Port(), "/private");
+  qv::test::HttpServer server([](const qv::test::HttpRequestSeen& request) {
+    qv::test::HttpAnswer answer;
+    if (request.Header("Authorization") == "Basic dXNlcjpwYXNz") {  // user:pass
+      answer.body = "secret";
+    } else {
+      answer.status = 401;
+      answer.headers = {{"WWW-Authenticate", "Basic realm=\"q\""}};
+    }
+    return answer;
+  });
+  const std::string url = Url(server.Port(), "/private");
   Exchange direct;
   direct.Run(url, {.serverUser = "user", .serverPassword = "pass"});
   EXPECT_EQ(Gbk(direct.result.c_str()), Gbk("secret"));
@@ -200,10 +218,9 @@ TEST_F(WebRequestTest, ProxyAndCredentials) {
   withoutPassword.Run(url, {.serverUser = "user"});
   EXPECT_TRUE(withoutPassword.status.view().starts_with("401")) << withoutPassword.status.c_str();
 
-  std::string error;
-  const auto proxy = servers::Proxy("pu", "pp", &error);
-  ASSERT_TRUE(proxy) << error;
-  const std::string proxyAddress = "127.0.0.1:" + std::to_string(proxy->Port());
+  qv::test::Tinyproxy proxy("pu", "pp");
+  ASSERT_TRUE(proxy.Running()) << proxy.Error();
+  const std::string proxyAddress = "127.0.0.1:" + std::to_string(proxy.Port());
   Exchange proxied;
   proxied.Run(url, {.serverUser = "user", .serverPassword = "pass", .proxy = proxyAddress.c_str(), .proxyUser = "pu",
                     .proxyPassword = "pp"});
@@ -214,36 +231,42 @@ TEST_F(WebRequestTest, ProxyAndCredentials) {
   EXPECT_TRUE(refused.status.view().starts_with("407")) << refused.status.c_str();
 }
 
+RawReply Then(RawReply::Then then) {
+  RawReply reply;
+  reply.then = then;
+  return reply;
+}
+
 TEST_F(WebRequestTest, MisbehavingServers) {
   {
     Exchange e;
-    e.Run(Url(servers::UnusedPort()));
+    e.Run(Url(qv::test::UnusedPort()));
     EXPECT_EQ(Gbk(e.status.c_str()), Gbk("711 发送请求失败!"));
   }
   {
-    const auto reset = servers::Raw([](const std::string&, size_t) { return Reply{.then = Reply::Then::Reset}; });
+    RawServer reset([](const std::string&, size_t) { return Then(RawReply::Then::Reset); });
     Exchange e;
-    e.Run(Url(reset->Port()));
+    e.Run(Url(reset.Port()));
     EXPECT_EQ(Gbk(e.status.c_str()), Gbk("712 服务器未响应!"));
     EXPECT_EQ(Gbk(e.headers.c_str()), Gbk("none"));
   }
   {
-    const auto hang = servers::Raw([](const std::string&, size_t) { return Reply{.then = Reply::Then::Hang}; });
+    RawServer hang([](const std::string&, size_t) { return Then(RawReply::Then::Hang); });
     Exchange e;
     const time_t start = time(nullptr);
-    e.Run(Url(hang->Port()), {.timeoutSeconds = 1});
+    e.Run(Url(hang.Port()), {.timeoutSeconds = 1});
     EXPECT_LE(time(nullptr) - start, 4);
     EXPECT_EQ(Gbk(e.status.c_str()), Gbk("712 服务器未响应!"));
   }
 }
 
 TEST_F(WebRequestTest, ReadFailureKeepsWhatWasRead) {
-  const auto server = servers::Raw([](const std::string&, size_t) {
-    return Reply{.parts = {"HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nfirst", "rest"}, .pauseMs = 200};
+  RawServer server([](const std::string&, size_t) {
+    return RawReply{.parts = {"HTTP/1.1 200 OK\r\nContent-Length: 8\r\n\r\nfirst", "rest"}, .pauseMs = 200};
   });
   spy::FailCall("WinHttpReadData", 2);
   Exchange e;
-  e.Run(Url(server->Port()));
+  e.Run(Url(server.Port()));
   EXPECT_EQ(Gbk(e.status.c_str()), Gbk("713 读取数据失败!"));
   EXPECT_EQ(e.bytes.bytes(), "first");
   EXPECT_EQ(Gbk(e.result.c_str()), Gbk("first"));
@@ -251,10 +274,10 @@ TEST_F(WebRequestTest, ReadFailureKeepsWhatWasRead) {
 }
 
 TEST_F(WebRequestTest, FailedHeaderQueryProducesNoOutputs) {
-  const auto server = servers::Raw(HttpResponse("HTTP/1.1 200 OK", {"Set-Cookie: a=1", "Location: /x"}, "body"));
+  RawServer server(HttpResponse("HTTP/1.1 200 OK", {"Set-Cookie: a=1", "Location: /x"}, "body"));
   spy::FailCall("WinHttpQueryHeaders", 2);
   Exchange e;
-  e.Run(Url(server->Port()));
+  e.Run(Url(server.Port()));
   EXPECT_TRUE(e.result.empty());
   EXPECT_EQ(Gbk(e.status.c_str()), Gbk("none"));
   EXPECT_EQ(Gbk(e.headers.c_str()), Gbk("none"));
@@ -282,8 +305,8 @@ size_t ResidentBytes() {
 }
 
 TEST_F(WebRequestTest, ThousandRequestsLeaveNothingBehind) {
-  const auto server = servers::Raw(HttpResponse("HTTP/1.1 200 OK", {"Set-Cookie: s=1"}, std::string(4096, 'b')));
-  const std::string url = Url(server->Port(), "/loop");
+  RawServer server(HttpResponse("HTTP/1.1 200 OK", {"Set-Cookie: s=1"}, std::string(4096, 'b')));
+  const std::string url = Url(server.Port(), "/loop");
   auto once = [&] {
     qv::OwnedByteSet bytes;
     qv::OwnedText cookies = qv::OwnedText::Copy("c=1");

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <thread>
 
 #include "common/test_servers.h"
 #include "platform/winhttp/winhttp.h"
@@ -227,6 +228,12 @@ TEST(WinHttpResponse, MisbehavingServersGiveTheServicesErrors) {
       {"reset before answering", {{}, RawReply::Then::Reset}, "receive", ERROR_WINHTTP_CONNECTION_ERROR, ""},
       {"1 MB of headers", {{"HTTP/1.1 200 OK\r\n" + std::string(1 << 20, 'X')}}, "receive",
        ERROR_WINHTTP_HEADER_SIZE_OVERFLOW, ""},
+      {"64 KB of header lines", {{"HTTP/1.1 200 OK\r\n" + [] {
+                                    std::string lines;
+                                    for (int i = 0; i < 7000; ++i) lines += "X-" + std::to_string(i) + ": v\r\n";
+                                    return lines + "\r\n";
+                                  }()}},
+       "receive", ERROR_WINHTTP_HEADER_SIZE_OVERFLOW, ""},
       {"NUL bytes in the body", {{HttpResponse("HTTP/1.1 200 OK", {}, std::string("a\0b\0", 4))}}, "", 0,
        std::string("a\0b\0", 4)},
       {"204 has no body", {{"HTTP/1.1 204 No Content\r\n\r\n"}, RawReply::Then::Hang}, "", 0, ""},
@@ -272,7 +279,9 @@ TEST(WinHttpErrors, SendFailuresCarryTheServicesCodes) {
   Outcome out = Perform(x);
   EXPECT_EQ(out.failedStep, "send");
   EXPECT_EQ(out.error, ERROR_WINHTTP_CANNOT_CONNECT);
-  x.url = u"http://name.invalid/";
+  // A label longer than 63 characters is refused by the resolver itself, so no query leaves the
+  // machine.
+  x.url = Utf16("http://" + std::string(64, 'a') + ".invalid/");
   out = Perform(x);
   EXPECT_EQ(out.failedStep, "send");
   EXPECT_EQ(out.error, ERROR_WINHTTP_NAME_NOT_RESOLVED);
@@ -290,6 +299,44 @@ TEST(WinHttpErrors, AServerThatNeverAnswersTimesOut) {
   EXPECT_EQ(out.error, ERROR_WINHTTP_TIMEOUT);
   EXPECT_GE(elapsed, std::chrono::milliseconds(900));
   EXPECT_LT(elapsed, std::chrono::seconds(2));
+}
+
+}  // namespace
+}  // namespace win
+
+namespace win {
+namespace {
+
+TEST(WinHttpResponse, ALargeBodyWaitingUnreadArrivesWhole) {
+  std::string body(3 << 20, '\0');
+  for (size_t i = 0; i < body.size(); ++i) body[i] = static_cast<char>(i * 7 + i / 4096);
+  RawServer server(HttpResponse("HTTP/1.1 200 OK", {}, body));
+  HINTERNET session = WinHttpOpen(nullptr, WINHTTP_ACCESS_TYPE_NO_PROXY, nullptr, nullptr, 0);
+  HINTERNET connection = WinHttpConnect(session, u"127.0.0.1", static_cast<INTERNET_PORT>(server.Port()), 0);
+  HINTERNET request = WinHttpOpenRequest(connection, u"GET", u"/", nullptr, nullptr, nullptr, 0);
+  ASSERT_TRUE(WinHttpSendRequest(request, nullptr, 0, nullptr, 0, 0, 0));
+  ASSERT_TRUE(WinHttpReceiveResponse(request, nullptr));
+  // Let the whole body reach the socket before reading: the service holds back what it cannot
+  // buffer and takes it up again as the reader catches up.
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  std::string received;
+  DWORD available = 0;
+  while (WinHttpQueryDataAvailable(request, &available) && available > 0) {
+    std::string chunk(available + 100, '\0');  // a larger buffer takes only what is ready
+    DWORD read = 0;
+    ASSERT_TRUE(WinHttpReadData(request, chunk.data(), static_cast<DWORD>(chunk.size()), &read));
+    ASSERT_LE(read, available);
+    received.append(chunk.data(), read);
+  }
+  EXPECT_EQ(received.size(), body.size());
+  EXPECT_TRUE(received == body);
+  DWORD read = 7;
+  char byte;
+  EXPECT_TRUE(WinHttpReadData(request, &byte, 1, &read));  // after the end: 0 bytes
+  EXPECT_EQ(read, 0u);
+  WinHttpCloseHandle(request);
+  WinHttpCloseHandle(connection);
+  WinHttpCloseHandle(session);
 }
 
 }  // namespace
