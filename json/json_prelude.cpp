@@ -1,5 +1,7 @@
 #include "json/json_prelude.h"
 
+#include "json/json_text.h"
+
 namespace quorvane {
 
 // Notes on the script:
@@ -17,8 +19,12 @@ namespace quorvane {
 //   line and paragraph separators, word joiners, the byte order mark, the specials block); its
 //   parser turns NUL and the same invisible characters into escapes, makes sure that what is left
 //   after removing escapes, values and opening brackets is punctuation only, and only then
-//   evaluates the text.
-const char* const kJsonPrelude = R"JS(
+//   evaluates the text. Its source is kept in a string and evaluated only where it is needed, so
+//   that an engine with JSON of its own does not pay for compiling it in every context.
+namespace {
+
+// The helpers the generated script texts call.
+constexpr const char* kHelpers = R"JS(
 function get__count(c) {
   return Object.prototype.toString.call(c) == '[object Array]' ? c.length : 0;
 }
@@ -52,7 +58,11 @@ function get__extend(target, source) {
   }
   return target;
 }
-(function (global) {
+)JS";
+
+// JSON.stringify and JSON.parse (with Date.prototype.toJSON) for engines without them. Run as
+// global code: `this` is the global object.
+constexpr const char* kJsonPolyfill = R"JS((function (global) {
   if (typeof global.JSON != 'object' || global.JSON === null) global.JSON = {};
   var json = global.JSON;
   var classOf = function (v) { return Object.prototype.toString.call(v); };
@@ -174,10 +184,28 @@ function get__extend(target, source) {
     };
   }
 })(this);
-if (typeof Object.prototype.toJSONString != 'function') {
+)JS";
+
+constexpr const char* kObjectMethods = R"JS(if (typeof Object.prototype.toJSONString != 'function') {
   Object.prototype.toJSONString = function (filter) { return JSON.stringify(this, filter); };
   Object.prototype.parseJSON = function (filter) { return JSON.parse(this, filter); };
 }
 )JS";
+
+}  // namespace
+
+const std::string& JsonPrelude() {
+  static const std::string prelude = [] {
+    std::string s = kHelpers;
+    s += "if (typeof JSON != 'object' || JSON === null || typeof JSON.stringify != 'function' ||\n"
+         "    typeof JSON.parse != 'function' || typeof Date.prototype.toJSON != 'function') {\n"
+         "  (0, eval)(";
+    json_text::AppendScriptStringLiteral(s, kJsonPolyfill);
+    s += ");\n}\n";
+    s += kObjectMethods;
+    return s;
+  }();
+  return prelude;
+}
 
 }  // namespace quorvane

@@ -3,9 +3,11 @@
 // engines that lack one, and the toJSONString / parseJSON methods on Object.prototype.
 #pragma once
 
+#include <string>
+
 namespace quorvane {
 
-// Plain ASCII, so it reads the same in any code page.
-extern const char* const kJsonPrelude;
+// The prelude's text, made once. Plain ASCII, so it reads the same in any code page.
+const std::string& JsonPrelude();
 
 }  // namespace quorvane
