@@ -145,11 +145,12 @@ constexpr const char* kJsonPolyfill = R"JS((function (global) {
 
   if (typeof json.stringify != 'function') {
     json.stringify = function (value, replacer, space) {
+      // Indentation of up to ten spaces, or the first ten characters of a string.
       var gap = '';
       if (typeof space == 'number') {
-        while (gap.length < space) gap += ' ';
+        while (gap.length < space && gap.length < 10) gap += ' ';
       } else if (typeof space == 'string') {
-        gap = space;
+        gap = space.slice(0, 10);
       }
       if (replacer && typeof replacer != 'function' &&
           (typeof replacer != 'object' || typeof replacer.length != 'number')) {
