@@ -89,7 +89,7 @@ void JsonObject::CreateContext() {
   }
   if (!c::ObjectCreate(m_control, "MSScriptControl.ScriptControl")) return;
   c::ObjectSetProperty(m_control, "Language", c::TextValue("JavaScript"));
-  c::ObjectCallBool(m_control, "AddCode", {c::TextValue(JsonPrelude().c_str())});
+  AddPrelude(m_control);
   EvalBool(Script({"var ", m_name.view(),
                    " = {}, str_Code = String.fromCharCode(9216), str_reg = new RegExp(str_Code, 'g')"})
                .c_str());

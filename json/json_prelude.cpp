@@ -1,8 +1,12 @@
 #include "json/json_prelude.h"
 
-#include "json/json_text.h"
+#include <string>
+
+#include "runtime/automation/automation_front.h"
 
 namespace quorvane {
+
+namespace c = qv::cmd;
 
 // Notes on the script:
 // - The three helpers are global function declarations, so that the texts sent through Eval find
@@ -19,8 +23,8 @@ namespace quorvane {
 //   line and paragraph separators, word joiners, the byte order mark, the specials block); its
 //   parser turns NUL and the same invisible characters into escapes, makes sure that what is left
 //   after removing escapes, values and opening brackets is punctuation only, and only then
-//   evaluates the text. Its source is kept in a string and evaluated only where it is needed, so
-//   that an engine with JSON of its own does not pay for compiling it in every context.
+//   evaluates the text. It is sent only to an engine that needs it, so that one with JSON of its
+//   own does not pay for compiling it in every context.
 namespace {
 
 // The helpers the generated script texts call.
@@ -195,18 +199,14 @@ constexpr const char* kObjectMethods = R"JS(if (typeof Object.prototype.toJSONSt
 
 }  // namespace
 
-const std::string& JsonPrelude() {
-  static const std::string prelude = [] {
-    std::string s = kHelpers;
-    s += "if (typeof JSON != 'object' || JSON === null || typeof JSON.stringify != 'function' ||\n"
-         "    typeof JSON.parse != 'function' || typeof Date.prototype.toJSON != 'function') {\n"
-         "  (0, eval)(";
-    json_text::AppendScriptStringLiteral(s, kJsonPolyfill);
-    s += ");\n}\n";
-    s += kObjectMethods;
-    return s;
-  }();
-  return prelude;
+void AddPrelude(const qv::OwnedObject& control) {
+  static const std::string prelude = std::string(kHelpers) + kObjectMethods;
+  c::ObjectCallBool(control, "AddCode", {c::TextValue(prelude.c_str())});
+  const bool hasJson = c::ObjectCallBool(
+      control, "Eval",
+      {c::TextValue("typeof JSON == 'object' && JSON !== null && typeof JSON.stringify == 'function' && "
+                    "typeof JSON.parse == 'function' && typeof Date.prototype.toJSON == 'function'")});
+  if (!hasJson) c::ObjectCallBool(control, "AddCode", {c::TextValue(kJsonPolyfill)});
 }
 
 }  // namespace quorvane

@@ -22,7 +22,7 @@ class PolyfillContext : public testing::Test {
     m_control = m_json.GetScriptControl();
     ASSERT_FALSE(c::ObjectIsEmpty(m_control));
     Run("var builtIn = JSON; delete JSON; delete Date.prototype.toJSON;");
-    Run(JsonPrelude().c_str());
+    AddPrelude(m_control);
     ASSERT_EQ(Eval("(typeof JSON.stringify) + (typeof JSON.parse) + (JSON !== builtIn)"), "functionfunctiontrue");
   }
   void Run(const char* code) { c::ObjectCall(m_control, "AddCode", {c::TextValue(code)}); }
