@@ -288,7 +288,7 @@ OwnedText ReadJsonValue(OwnedText& text, const char* path) {
     stripped = c::ReplaceSubtext(stripped.c_str(), lf.c_str(), {}, {}, {}, true);
     // Removing line breaks can join what the reply kept apart (a line break inside a string, or
     // between two halves of a number), so the reply must have been JSON with them too.
-    wasJson = json_text::IsJsonText(text.view());
+    wasJson = text.size() <= kLargestJsonText && json_text::IsJsonText(text.view());
     text = std::move(stripped);
   }
   if (!wasJson || !json.Parse(text.c_str())) return OwnedText::Copy(kJsonParseFailed);

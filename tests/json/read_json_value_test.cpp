@@ -92,6 +92,8 @@ TEST(ReadJsonValue, LargeRepliesReadAndOversizedOnesFailCleanly) {
   // Beyond the limit: refused like text that is not JSON, and the object stays usable.
   reply.insert(1, limit + 1 - reply.size(), ' ');
   EXPECT_EQ(Gbk(Read(qv::OwnedText::Copy(reply), "data")), Gbk(kJsonParseFailed));
+  reply[1] = '\n';  // down to the limit only once the line break is gone
+  EXPECT_EQ(Gbk(Read(qv::OwnedText::Copy(reply), "data")), Gbk(kJsonParseFailed));
   JsonObject json;
   EXPECT_FALSE(json.Parse(reply.c_str()));
   EXPECT_TRUE(json.Parse(R"({"data":"after"})"));
