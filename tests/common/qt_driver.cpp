@@ -6,7 +6,10 @@
 #include <QImage>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
 #include <QTemporaryDir>
+
+#include <memory>
 
 #include "platform/ui/window_private.h"
 
@@ -31,6 +34,14 @@ void SendKey(win::HWND control, int key, const QString& text, Qt::KeyboardModifi
   QApplication::sendEvent(widget, &release);
 }
 
+// A left-button press and release at a point of a widget.
+std::pair<std::unique_ptr<QMouseEvent>, std::unique_ptr<QMouseEvent>> ClickEvents(QPointF local, QPointF global) {
+  return {std::make_unique<QMouseEvent>(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
+                                        Qt::NoModifier),
+          std::make_unique<QMouseEvent>(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton,
+                                        Qt::NoModifier)};
+}
+
 }  // namespace
 
 void TypeCharacters(win::HWND control, const std::u16string& characters) {
@@ -38,6 +49,30 @@ void TypeCharacters(win::HWND control, const std::u16string& characters) {
 }
 
 void PressBackspace(win::HWND control) { SendKey(control, Qt::Key_Backspace, QStringLiteral("\b"), Qt::NoModifier); }
+
+void ClickControl(win::HWND control) {
+  QWidget* widget = WidgetOf(control);
+  if (widget == nullptr) return;
+  const QPointF middle = QRectF(widget->rect()).center();
+  auto [press, release] = ClickEvents(middle, widget->mapToGlobal(middle));
+  QApplication::sendEvent(widget, press.get());
+  QApplication::sendEvent(widget, release.get());
+}
+
+std::function<void()> QueuedClick(win::HWND control) {
+  // The widget and the point are looked up now, on the window's thread; posting an event is safe
+  // from any thread.
+  // The control must outlive the calls.
+  QWidget* widget = WidgetOf(control);
+  if (widget == nullptr) return [] {};
+  const QPointF middle = QRectF(widget->rect()).center();
+  const QPointF global = widget->mapToGlobal(middle);
+  return [widget, middle, global] {
+    auto [press, release] = ClickEvents(middle, global);
+    QApplication::postEvent(widget, press.release());
+    QApplication::postEvent(widget, release.release());
+  };
+}
 
 void PressControlKey(win::HWND control, char letter) {
   SendKey(control, QChar(letter).toUpper().unicode(), QString(), Qt::ControlModifier);

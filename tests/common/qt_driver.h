@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/ui/window.h"
@@ -13,6 +14,11 @@ namespace qvtest {
 // Key presses delivered to the control as the window system delivers them.
 void TypeCharacters(win::HWND control, const std::u16string& characters);
 void PressBackspace(win::HWND control);
+// A left-button click in the middle of the control, as the mouse delivers it.
+void ClickControl(win::HWND control);
+// The same click queued as the window system queues it, delivered when the window's thread next
+// processes its input. The returned function may be called from any thread, once or more.
+std::function<void()> QueuedClick(win::HWND control);
 // Ctrl and a letter, such as 'C' to copy or 'V' to paste.
 void PressControlKey(win::HWND control, char letter);
 // Text an input method commits into the control.
