@@ -3,7 +3,6 @@
 // given, late, or never.
 #pragma once
 
-#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
@@ -11,6 +10,9 @@
 #include <string>
 #include <thread>
 #include <vector>
+
+// std::chrono comes with <thread>: <chrono> itself cannot be compiled with GBK as the execution
+// character set (it holds a micro sign).
 
 namespace qvtest {
 
