@@ -232,10 +232,15 @@ TEST_F(QueryActionTest, ASecondClickDuringASlowReplyRunsAndBothFinish) {
   service.SetReplies({R"({"data":"first"})", R"({"data":"second"})"});
   // The user clicks again once the first request has reached the service, while its reply is on
   // the way.
+  // Meanwhile the window is asked to repaint the answer box.
   const std::function<void()> secondClick = qvtest::QueuedClick(Control(kQueryButtonId));
+  const std::function<void()> repaint = qvtest::QueuedRepaint(Control(kAnswerBoxId));
   service.OnRequest([&](size_t index) {
-    if (index == 0) secondClick();
+    if (index != 0) return;
+    repaint();
+    secondClick();
   });
+  const qvtest::PaintWatch paints(Control(kAnswerBoxId));
   Query();
   const auto firstReturned = std::chrono::steady_clock::now();
   win::ProcessPendingMessages();  // a click still queued runs now
@@ -244,6 +249,8 @@ TEST_F(QueryActionTest, ASecondClickDuringASlowReplyRunsAndBothFinish) {
   const auto requests = service.Requests();
   ASSERT_EQ(requests.size(), 2u);
   EXPECT_EQ(requests[0].body, requests[1].body);
+  // The repaint happened while the first request still waited for its reply.
+  EXPECT_GE(paints.CountBetween(requests[0].arrived, requests[0].arrived + 700ms), 1);
   // The run that finishes last writes last: a click taken while the first was waiting ran inside it
   // and finished before it.
   const bool nested = requests[1].arrived < firstReturned;

@@ -7,9 +7,12 @@
 #include <QInputMethodEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPointer>
 #include <QTemporaryDir>
 
+#include <algorithm>
 #include <memory>
+#include <vector>
 
 #include "platform/ui/window_private.h"
 
@@ -72,6 +75,56 @@ std::function<void()> QueuedClick(win::HWND control) {
     QApplication::postEvent(widget, press.release());
     QApplication::postEvent(widget, release.release());
   };
+}
+
+namespace {
+
+// Asks its widget for a repaint when it receives a paint request, as the window system's expose
+// handling does.
+class RepaintRequester : public QObject {
+ public:
+  explicit RepaintRequester(QWidget* widget) : QObject(widget), m_widget(widget) {}
+  bool event(QEvent* event) override {
+    if (event->type() != QEvent::UpdateRequest) return QObject::event(event);
+    m_widget->update();
+    return true;
+  }
+
+ private:
+  QWidget* m_widget;
+};
+
+}  // namespace
+
+std::function<void()> QueuedRepaint(win::HWND control) {
+  QWidget* widget = WidgetOf(control);
+  if (widget == nullptr) return [] {};
+  auto* requester = new RepaintRequester(widget);  // owned by the widget
+  return [requester] { QApplication::postEvent(requester, new QEvent(QEvent::UpdateRequest)); };
+}
+
+struct PaintWatch::Filter : QObject {
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) times.push_back(std::chrono::steady_clock::now());
+    return false;
+  }
+  QPointer<QWidget> widget;
+  std::vector<std::chrono::steady_clock::time_point> times;
+};
+
+PaintWatch::PaintWatch(win::HWND control) : m_filter(std::make_unique<Filter>()) {
+  m_filter->widget = WidgetOf(control);
+  if (m_filter->widget) m_filter->widget->installEventFilter(m_filter.get());
+}
+
+PaintWatch::~PaintWatch() {
+  if (m_filter->widget) m_filter->widget->removeEventFilter(m_filter.get());
+}
+
+int PaintWatch::CountBetween(std::chrono::steady_clock::time_point from,
+                             std::chrono::steady_clock::time_point to) const {
+  return static_cast<int>(std::count_if(m_filter->times.begin(), m_filter->times.end(),
+                                        [&](auto t) { return t >= from && t <= to; }));
 }
 
 void PressControlKey(win::HWND control, char letter) {
