@@ -15,6 +15,7 @@
 #include "runtime/dll/dll_commands.h"
 #include "runtime/errors.h"
 #include "runtime/memory/memory.h"
+#include "runtime/support/support_routines.h"
 #include "runtime/windows/window_loader.h"
 #include "runtime/windows/window_registry.h"
 #include "runtime/windows/window_template.h"
@@ -75,14 +76,6 @@ bool OnIdle(int) {
     entry.callback(entry.argument);
   }
   return false;  // nothing further to do until the next message
-}
-
-intptr_t SupportRoutine(int32_t index, intptr_t argument1, intptr_t argument2) {
-  switch (index) {
-    case 2: MakeArrayWritable(static_cast<size_t>(argument1), reinterpret_cast<void**>(argument2)); return 0;
-    case 3: RegisterCleanup(reinterpret_cast<CleanupRoutine>(argument1)); return 0;
-    default: return 0;  // file search and the property routines are reached through their own entries
-  }
 }
 
 void EndProgramEntry(int32_t code) { EndProgram(code); }
@@ -167,7 +160,8 @@ void RegisterCleanup(CleanupRoutine routine) {
 
 void LoadWindow(uint32_t windowId) {
   auto& t = State().templates;
-  if (!t.create || !t.create(windowId)) ReportRuntimeError(error_text::kStartWindowFailed, 0, 0, 0);
+  if (!t.create || !t.create(windowId))
+    ReportRuntimeError(error_text::kStartWindowFailed, 0, static_cast<int32_t>(windowId), 0);
 }
 
 void AddIdleCallback(uint32_t windowId, IdleCallback callback, void* argument) {

@@ -49,7 +49,7 @@ void InitialiseRuntime(const ProgramDescription& description);
 // Appends a routine to the clean-up list unless it is already there.
 void RegisterCleanup(CleanupRoutine routine);
 // Creates and shows the window with that id from its template; a failure is the runtime error
-// "载入启动窗口失败".
+// "载入启动窗口失败", which names the window.
 void LoadWindow(uint32_t windowId);
 // Runs the message loop while at least one window is loaded; returns when the last one is gone.
 void RunMessageLoop();
@@ -104,15 +104,17 @@ struct RuntimeEntryTable {
   void* callDllCommand;
   RuntimeValue (*callCommandSecondary)(CommandEntry, int32_t, RuntimeValue*);
   RuntimeValue (*callCommand)(CommandEntry, int32_t, RuntimeValue*);
-  void* readProperty;
-  void* writeProperty;
+  int64_t (*readProperty)(uint32_t windowId, uint32_t unitId, int32_t property, int32_t member);
+  void (*writeProperty)(uint32_t windowId, uint32_t unitId, int32_t property, int32_t member, uint32_t low,
+                        uint32_t high);
   void* (*alloc)(int32_t);
   void* (*realloc)(void*, int32_t);
   void (*free)(void*);
   void (*endProgram)(int32_t);
   void (*runMessageLoop)();
   void (*loadWindow)(uint32_t);
-  intptr_t (*supportRoutine)(int32_t index, intptr_t argument1, intptr_t argument2);
+  // Support routine by index with its pointer-wide arguments (runtime/support/support_routines.h).
+  intptr_t (*supportRoutine)(int32_t index, int32_t argumentCount, const intptr_t* arguments);
 };
 // The areas that own the property and DLL entries install them when they are linked in.
 RuntimeEntryTable& RuntimeEntries();

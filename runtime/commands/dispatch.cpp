@@ -76,7 +76,10 @@ intptr_t RuntimeService(int32_t code, intptr_t argument1, intptr_t argument2) {
     case service::FreeArray:
       FreeArray(static_cast<TypeCode>(argument1), reinterpret_cast<void*>(argument2));
       return 0;
-    case service::Allocate: return reinterpret_cast<intptr_t>(RuntimeAlloc(BlockSize(argument1)));
+    case service::Allocate:
+      // With argument 2 set the caller handles a failure itself: it gets 0 instead of the report.
+      if (argument2 != 0) return reinterpret_cast<intptr_t>(RuntimeAllocOrNull(BlockSize(argument1)));
+      return reinterpret_cast<intptr_t>(RuntimeAlloc(BlockSize(argument1)));
     case service::Free:
       RuntimeFree(reinterpret_cast<void*>(argument1));
       return 0;

@@ -38,9 +38,13 @@ void* AllocBytes(size_t n) {
 }  // namespace
 
 void* RuntimeAlloc(int32_t n) {
-  void* block = n >= 0 ? win::HeapAlloc(Heap(), 0, static_cast<size_t>(n)) : nullptr;
+  void* block = RuntimeAllocOrNull(n);
   if (block == nullptr) AllocationFailed(n);
   return block;
+}
+
+void* RuntimeAllocOrNull(int32_t n) {
+  return n >= 0 ? win::HeapAlloc(Heap(), 0, static_cast<size_t>(n)) : nullptr;
 }
 
 void* RuntimeRealloc(void* p, int32_t n) {

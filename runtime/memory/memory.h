@@ -13,6 +13,9 @@ namespace qv {
 // n bytes from the runtime heap, not zeroed. Never returns null: a failed allocation is reported as
 // the runtime error "分配 %d 字节内存失败!", which ends the process.
 void* RuntimeAlloc(int32_t n);
+// n bytes from the runtime heap, or null when the heap cannot give them (or n is negative); the
+// failure is left to the caller and nothing is reported.
+void* RuntimeAllocOrNull(int32_t n);
 // Resizes p to n bytes. A null p allocates; a p inside the static data region is copied into a
 // fresh block (as many bytes as the region still holds from p, at most n) and left untouched.
 void* RuntimeRealloc(void* p, int32_t n);

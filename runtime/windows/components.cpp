@@ -341,6 +341,15 @@ class EditBox final : public Component {
     Component::Enable(enabled);
     if (m_spin != nullptr) win::EnableWindow(m_spin, enabled);
   }
+  void OnLoadComplete() override {
+    m_loadComplete = true;
+    ApplySpin();
+  }
+  // The stacking order of the controls is settled now: the spin goes back directly below its box.
+  void OnWindowUp() override {
+    if (m_spin != nullptr)
+      win::SetWindowPos(m_spin, Handle(), 0, 0, 0, 0, win::SWP_NOMOVE | win::SWP_NOSIZE | win::SWP_NOACTIVATE);
+  }
   void Place(int left, int top, int width, int height) override {
     // The spin control sits inside the box's rectangle; it is taken out while the box moves and
     // put back against its new right edge.
@@ -372,9 +381,12 @@ class EditBox final : public Component {
     return style;
   }
 
+  // The box's parent: where the loader put it (a container, perhaps), or the window it is made on.
+  HWND Parent() const { return Handle() != nullptr ? win::GetParent(Handle()) : m_parent; }
+
   HWND NewWindow(int left, int top, int width, int height, const std::string& text) const {
     return win::CreateWindowExA(EditBorderExStyle(m_data.border), "EDIT", text.c_str(),
-                                Style() | (m_creationStyle & win::WS_DISABLED), left, top, width, height, m_parent,
+                                Style() | (m_creationStyle & win::WS_DISABLED), left, top, width, height, Parent(),
                                 reinterpret_cast<win::HMENU>(static_cast<intptr_t>(m_childId)), nullptr, nullptr);
   }
 
@@ -395,7 +407,7 @@ class EditBox final : public Component {
     win::RECT rect;
     win::GetWindowRect(Handle(), &rect);
     win::POINT corner{rect.left, rect.top};
-    if (m_parent != nullptr) win::ScreenToClient(m_parent, &corner);
+    if (Parent() != nullptr) win::ScreenToClient(Parent(), &corner);
     DestroySpin();
     HWND window = NewWindow(corner.x, corner.y, rect.right - rect.left, rect.bottom - rect.top, WindowText());
     if (window == nullptr) {
@@ -428,12 +440,13 @@ class EditBox final : public Component {
       DestroySpin();
       return;
     }
-    if (m_spin != nullptr && win::IsWindow(m_spin)) return;
+    // The spin is made once the window's controls all stand where they belong.
+    if (!m_loadComplete || (m_spin != nullptr && win::IsWindow(m_spin))) return;
     DWORD style = win::WS_CHILD | win::UDS_SETBUDDYINT | win::UDS_ALIGNRIGHT | win::UDS_ARROWKEYS |
                   win::UDS_NOTHOUSANDS;
     if (win::IsWindowVisible(Handle())) style |= win::WS_VISIBLE;
     if (!win::IsWindowEnabled(Handle())) style |= win::WS_DISABLED;
-    m_spin = win::CreateWindowExA(0, "msctls_updown32", "", style, 0, 0, 0, 0, m_parent, nullptr, nullptr, nullptr);
+    m_spin = win::CreateWindowExA(0, "msctls_updown32", "", style, 0, 0, 0, 0, Parent(), nullptr, nullptr, nullptr);
     if (m_spin == nullptr) return;
     m_spinWidthTaken = true;
     // The up-down control joins the box in the stacking order, directly below it.
@@ -482,6 +495,7 @@ class EditBox final : public Component {
   DWORD m_creationStyle;
   HWND m_spin = nullptr;
   bool m_spinWidthTaken = false;
+  bool m_loadComplete = false;
 };
 
 class Label final : public Component {

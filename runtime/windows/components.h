@@ -67,6 +67,10 @@ class Component {
   virtual void Show(bool visible);
   virtual void Enable(bool enabled);
   virtual void Place(int left, int top, int width, int height);
+  // The loader's notices: every control of the window is made and in its container (the window
+  // hears this after its controls), and, last, the window is shown.
+  virtual void OnLoadComplete() {}
+  virtual void OnWindowUp() {}
   // Draws what the component paints itself into its window (a window's picture); false when it
   // leaves the painting to the platform.
   virtual bool Paint() { return false; }

@@ -195,6 +195,20 @@ void ArrangeStacking(const WindowTemplate& t) {
   }
 }
 
+// The controls hear each notice from the last unit to the first.
+template <typename Notice>
+void NotifyControls(WindowTemplate& t, Notice notice) {
+  for (size_t i = t.units.size(); i-- > 1;)
+    if (Component* control = LiveOf(ComponentRecordAt(t, i))) notice(*control);
+}
+
+// Whether the window is the platform window itself or lies inside it.
+bool IsWithin(win::HWND window, win::HWND top) {
+  for (win::HWND w = window; w != nullptr; w = win::GetParent(w))
+    if (w == top) return true;
+  return false;
+}
+
 bool FormExists(uint32_t windowId) {
   LiveForm* form = FindForm(windowId);
   return form != nullptr && form->Window() != nullptr && form->Window()->Exists();
@@ -259,6 +273,9 @@ bool LoadProgramWindow(uint32_t windowId) {
   }
   PlaceInContainers(*t);
   MakePointers(*t);
+  // Every control is made and in place: the controls hear it, then the window.
+  NotifyControls(*t, [](Component& control) { control.OnLoadComplete(); });
+  live->Window()->OnLoadComplete();
 
   for (size_t i = 1; i < t->units.size(); ++i) {
     const UnitRecord* record = ComponentRecordAt(*t, i);
@@ -272,11 +289,17 @@ bool LoadProgramWindow(uint32_t windowId) {
     RaiseEvent(windowId, windowUnitId, event);
   }
   if (!FormExists(windowId)) return true;
-  const win::HWND focus = win::GetFocus();
   t = ProgramTemplates().Find(windowId);
-  if (t != nullptr && t->UnitAt(0) && t->UnitAt(0)->Record() && t->UnitAt(0)->Record()->Visible())
-    win::ShowWindow(handle, win::SW_SHOW);
-  if (focus != nullptr && win::IsWindow(focus) && win::GetFocus() != focus) win::SetFocus(focus);
+  if (t == nullptr) return true;
+  if (t->UnitAt(0) && t->UnitAt(0)->Record() && t->UnitAt(0)->Record()->Visible()) win::ShowWindow(handle, win::SW_SHOW);
+
+  // The focus as the window has it once shown. Only a focus inside this window is given back: while
+  // the platform has still to move the activation here, the focus may lie in another window (the
+  // one whose handler loads this one), and pulling it back there would undo the activation.
+  const win::HWND focus = win::GetFocus();
+  const bool focusHere = focus != nullptr && IsWithin(focus, handle);
+  NotifyControls(*t, [](Component& control) { control.OnWindowUp(); });
+  if (focusHere && win::IsWindow(focus) && win::GetFocus() != focus) win::SetFocus(focus);
   return true;
 }
 
@@ -286,8 +309,8 @@ void InstallWindowLoader() {
   services.create = &LoadProgramWindow;
   services.release = &ReleaseTemplates;
   InstallWindowTemplateServices(services);
-  RuntimeEntries().readProperty = reinterpret_cast<void*>(&ReadProperty);
-  RuntimeEntries().writeProperty = reinterpret_cast<void*>(&WriteProperty);
+  RuntimeEntries().readProperty = &ReadProperty;
+  RuntimeEntries().writeProperty = &WriteProperty;
 }
 
 Component* FindLiveComponent(uint32_t windowId, uint32_t unitId) {
