@@ -14,6 +14,7 @@
 #include "app/main_window.h"
 #include "app/program.h"
 #include "common/gbk_print.h"
+#include "common/message_box_capture.h"
 #include "common/qt_driver.h"
 #include "platform/ui/ui.h"
 #include "platform/ui/window.h"
@@ -56,6 +57,7 @@ uint16_t ClosedPort() {
 class QueryActionTest : public testing::Test {
  protected:
   static void SetUpTestSuite() {
+    qvtest::DismissBoxesAndReport();  // a runtime error ends the run with its box text, not a hang
     qv::InitialiseRuntime(Description());
     qv::LoadWindow(kMainWindowId);
   }
