@@ -94,14 +94,19 @@ qv::TemplateCollection MainWindowTemplates() {
   qv::Unit queryButton =
       MakeUnit(kQueryButtonId, kButtonType, "按钮_查询", {248, 120, 176, 56}, kVisible | kTabStop,
                qv::WriteComponentData(query));
-  queryButton.Record()->events.push_back({.number = 0, .handlerOffset = kQueryClickHandlerOffset});
+  queryButton.Record()->events.push_back({.number = 0, .handlerOffset = kQueryClickHandlerOffset, .handler = std::nullopt});
+
+  // The window's record lists its three load-complete events without a handler (offset -1): the
+  // loader looks them up and finds nothing to run.
+  qv::Unit windowUnit =
+      MakeUnit(kMainWindowUnitId, kWindowType, "", {50, 50, 442, 262}, kVisible, qv::WriteComponentData(window));
+  for (const int32_t number : {0, 3, 4}) windowUnit.Record()->events.push_back({.number = number, .handlerOffset = -1, .handler = std::nullopt});
 
   qv::WindowTemplate main;
   main.windowId = kMainWindowId;
   main.valueA = 0x009C086C;
   main.valueB = 0x19010006;
-  main.units.push_back(MakeUnit(kMainWindowUnitId, kWindowType, "", {50, 50, 442, 262}, kVisible,
-                                qv::WriteComponentData(window)));
+  main.units.push_back(std::move(windowUnit));
   main.units.push_back(EditBox(kChapterBoxId, "编辑框_章节", {144, 152, 96, 24}, InputBox()));
   main.units.push_back(Label(0x16015989, "标签4", {16, 152, 120, 24}, "章节(选填)如第九章：", {}));
   main.units.push_back(EditBox(kCourseBoxId, "编辑框_课程", {96, 120, 144, 24}, InputBox()));

@@ -181,13 +181,12 @@ void OnRuntimeWindowDestroyed() {
 void ShutdownRuntime(int32_t exitCode) {
   auto& s = State();
   if (s.info.mainThreadId != 0 && win::GetCurrentThreadId() != s.info.mainThreadId) {
-    const bool alreadyRunning = s.info.shuttingDown;
+    const bool alreadyRunning = s.info.shuttingDown.load();
     win::SendMessageA(s.hiddenOwner, kShutdownRequest, static_cast<win::WPARAM>(exitCode), 0);
     if (!alreadyRunning) win::ExitProcess(static_cast<win::UINT>(exitCode));
     return;
   }
-  if (s.info.shuttingDown) return;
-  s.info.shuttingDown = true;
+  if (s.info.shuttingDown.exchange(true)) return;
 
   s.idleCallbacks.clear();
   if (s.templates.release) s.templates.release();

@@ -1,6 +1,7 @@
 // Start-up, the message loop and shutdown of a program that runs on this runtime.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -88,7 +89,8 @@ struct RuntimeInfo {
   uint32_t mainThreadId = 0;
   bool oleInitialised = false;
   bool messageLoopStarted = false;
-  bool shuttingDown = false;
+  // Read by any thread that asks for the shutdown, while the main thread may be setting it.
+  std::atomic<bool> shuttingDown{false};
   size_t cleanupCount = 0;
   size_t idleCallbackCount = 0;
   size_t dllCommandCount = 0;

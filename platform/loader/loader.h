@@ -106,10 +106,9 @@ struct BuiltinExport {
 //
 // The system modules exist from the start: Kernel32 (GetLastError, GetTickCount,
 // MultiByteToWideChar, SetLastError, WideCharToMultiByte, ordinals 1 to 5 in this order), Ole32
-// (CoInitialize, CoUninitialize, OleInitialize, OleUninitialize, ordinals 1 to 4) and WinHttp,
-// which has no exports until the HTTP service registers them. Reserving WinHttp's file name now
-// means that it is never looked for on disk: until its exports exist, a lookup in it fails with
-// ERROR_PROC_NOT_FOUND.
+// (CoInitialize, CoUninitialize, OleInitialize, OleUninitialize, ordinals 1 to 4) and WinHttp
+// with the fifteen exports of the HTTP service (platform/winhttp, WinHttpExports), numbered in
+// alphabetical order from WinHttpAddRequestHeaders (1) to WinHttpSetTimeouts (15).
 bool RegisterBuiltinModule(std::string_view fileName, std::span<const BuiltinExport> exports);
 
 // The export of a typed function: ExportOf<&GetTickCount>("GetTickCount"). The thunk converts each

@@ -7,6 +7,7 @@
 #include "platform/codepage/codepage.h"
 #include "platform/com/initialise.h"
 #include "platform/loader/loader_private.h"
+#include "platform/winhttp/winhttp.h"
 
 namespace win {
 
@@ -37,16 +38,16 @@ constexpr BuiltinExport kOle32[] = {
     ExportOf<&OleUninitialize>("OleUninitialize"),
 };
 
-// The HTTP service adds WinHttp's exports with RegisterBuiltinModule.
-constexpr SystemModule kSystemModules[] = {
-    {"kernel32.dll", kKernel32},
-    {"ole32.dll", kOle32},
-    {"winhttp.dll", {}},
-};
-
 }  // namespace
 
-std::span<const SystemModule> SystemModules() { return kSystemModules; }
+std::span<const SystemModule> SystemModules() {
+  static const SystemModule kSystemModules[] = {
+      {"kernel32.dll", kKernel32},
+      {"ole32.dll", kOle32},
+      {"winhttp.dll", WinHttpExports()},
+  };
+  return kSystemModules;
+}
 
 }  // namespace loader
 }  // namespace win

@@ -19,6 +19,7 @@
 #include <QTextLayout>
 #include <QValidator>
 #include <climits>
+#include <vector>
 #include <cstdint>
 
 #include "platform/ui/ui_private.h"
@@ -57,6 +58,26 @@ bool HasBorder(DWORD style, DWORD exStyle) {
   return (style & WS_BORDER) != 0 || (exStyle & (WS_EX_CLIENTEDGE | WS_EX_STATICEDGE | WS_EX_DLGMODALFRAME)) != 0;
 }
 
+// An edit box with WS_EX_CLIENTEDGE alone has the square sunken edge of the standard control,
+// drawn here in the system's colours; the other borders keep Qt's frames.
+bool HasClientEdge(DWORD exStyle) { return (exStyle & (WS_EX_CLIENTEDGE | WS_EX_DLGMODALFRAME)) == WS_EX_CLIENTEDGE; }
+constexpr int kClientEdgeWidth = 2;
+
+// Two lines around the rectangle: shadow outside and dark shadow inside at the top and left,
+// highlight outside and light inside at the bottom and right.
+void DrawClientEdge(QPainter& painter, const QRect& rect) {
+  const auto line = [&painter](const QRect& r, int topLeft, int bottomRight) {
+    painter.setPen(ToQColor(GetSysColor(topLeft)));
+    painter.drawLine(r.topLeft(), r.topRight());
+    painter.drawLine(r.topLeft(), r.bottomLeft());
+    painter.setPen(ToQColor(GetSysColor(bottomRight)));
+    painter.drawLine(r.bottomLeft(), r.bottomRight());
+    painter.drawLine(r.topRight(), r.bottomRight());
+  };
+  line(rect, COLOR_BTNSHADOW, COLOR_BTNHIGHLIGHT);
+  line(rect.adjusted(1, 1, -1, -1), COLOR_3DDKSHADOW, COLOR_3DLIGHT);
+}
+
 // The horizontal alignment of an edit box's text.
 Qt::Alignment EditAlignment(DWORD editStyle) {
   if (editStyle & ES_RIGHT) return Qt::AlignRight;
@@ -93,6 +114,8 @@ class EditBinding : public WindowBinding {
   }
 
   void SetFilter(std::function<bool(char16_t)> filter) { m_filter = std::move(filter); }
+  // The frame from windowStyle and exStyle.
+  virtual void ApplyBorder() = 0;
 
   // Without ES_NOHIDESEL the selection is shown only while the box has the focus: the highlight
   // takes the colours of the text around it meanwhile.
@@ -222,8 +245,8 @@ class SingleLineEdit : public QLineEdit, public EditBinding {
   explicit SingleLineEdit(DWORD editStyle) {
     setMaxLength(INT_MAX);  // the box keeps its own limit, counted after filtering
     setValidator(new InsertionValidator(this));
-    if (editStyle & ES_CENTER) setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
-    if (editStyle & ES_RIGHT) setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    // The text starts at the top of the box, however high it is, as in the standard control.
+    setAlignment(EditAlignment(editStyle) | Qt::AlignTop);
     setReadOnly((editStyle & ES_READONLY) != 0);
     if (editStyle & ES_PASSWORD) SetPasswordCharacter('*');
     connect(this, &QLineEdit::textChanged, this, [this] {
@@ -233,14 +256,15 @@ class SingleLineEdit : public QLineEdit, public EditBinding {
   }
 
   QWidget* Widget() override { return this; }
-  void SetDisplayText(const QString& text) override {
+  // QLineEdit keeps control characters such as CR in its text and shows them as spaces.
+  void SetText(const QString& text) override {
     m_settingText = true;
     setText(text);
     setCursorPosition(0);  // Windows puts the caret at the start of a new text
     m_settingText = false;
     m_lastText = this->text();
   }
-  QString DisplayText() const override { return text(); }
+  QString Text() const override { return text(); }
 
   QValidator::State Validate(QString& input, int& position) const {
     if (m_settingText) return QValidator::Acceptable;
@@ -296,9 +320,21 @@ class SingleLineEdit : public QLineEdit, public EditBinding {
     if (cursorHandle != nullptr) setCursor(shown);
   }
   void ApplyStyles() override {
-    setAlignment(EditAlignment(windowStyle) | Qt::AlignVCenter);
+    setAlignment(EditAlignment(windowStyle) | Qt::AlignTop);
     SetReadOnly((windowStyle & ES_READONLY) != 0);
-    setFrame(HasBorder(windowStyle, exStyle));
+    ApplyBorder();
+  }
+  void ApplyBorder() override {
+    const bool edge = HasClientEdge(exStyle);
+    setFrame(!edge && HasBorder(windowStyle, exStyle));
+    const int inset = edge ? kClientEdgeWidth : 0;
+    setTextMargins(inset, inset, inset, inset);
+  }
+  void paintEvent(QPaintEvent* event) override {
+    QLineEdit::paintEvent(event);
+    if (!HasClientEdge(exStyle)) return;
+    QPainter painter(this);
+    DrawClientEdge(painter, rect());
   }
   void SetPasswordCharacter(char character) override {
     EditBinding::SetPasswordCharacter(character);
@@ -354,6 +390,48 @@ class CellDocumentLayout : public QPlainTextDocumentLayout {
   }
 };
 
+// A multi-line box keeps each line break as it was written: CR LF (the box's own), a lone CR or a
+// lone LF. Qt has one kind of paragraph break, so the user state of each block records the kind
+// of the break that ends it (-1, Qt's default, for CR LF). Qt keeps the later block's state when
+// it joins two blocks, which is the break that now ends the joined one; a split is repaired by
+// InsertText.
+constexpr int kBreakCrLf = -1;
+constexpr int kBreakCr = 1;
+constexpr int kBreakLf = 2;
+
+QString BreakText(int kind) {
+  if (kind == kBreakCr) return QStringLiteral("\r");
+  if (kind == kBreakLf) return QStringLiteral("\n");
+  return QStringLiteral("\r\n");
+}
+
+// A text with '\n' for every break, and the kind of each break in order.
+struct BrokenText {
+  QString lines;
+  std::vector<int> breaks;
+};
+
+BrokenText BreakLines(const QString& text) {
+  BrokenText broken;
+  broken.lines.reserve(text.size());
+  for (qsizetype i = 0; i < text.size(); ++i) {
+    const QChar c = text.at(i);
+    if (c == QLatin1Char('\r') && i + 1 < text.size() && text.at(i + 1) == QLatin1Char('\n')) {
+      broken.breaks.push_back(kBreakCrLf);
+      ++i;
+    } else if (c == QLatin1Char('\r')) {
+      broken.breaks.push_back(kBreakCr);
+    } else if (c == QLatin1Char('\n')) {
+      broken.breaks.push_back(kBreakLf);
+    } else {
+      broken.lines += c;
+      continue;
+    }
+    broken.lines += QLatin1Char('\n');
+  }
+  return broken;
+}
+
 class MultiLineEdit : public QPlainTextEdit, public EditBinding {
  public:
   explicit MultiLineEdit(DWORD editStyle) {
@@ -379,15 +457,23 @@ class MultiLineEdit : public QPlainTextEdit, public EditBinding {
   }
 
   QWidget* Widget() override { return this; }
-  void SetDisplayText(const QString& text) override {
+  void SetText(const QString& text) override {
+    const BrokenText broken = BreakLines(text);
     m_settingText = true;
-    setPlainText(text);
+    setPlainText(broken.lines);
+    QTextBlock block = document()->begin();
+    for (const int kind : broken.breaks) {
+      block.setUserState(kind);
+      block = block.next();
+    }
     m_settingText = false;
   }
-  QString DisplayText() const override { return toPlainText(); }
-  QString WindowsText() const override {
-    QString text = toPlainText();
-    text.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+  QString Text() const override {
+    QString text;
+    for (QTextBlock block = document()->begin(); block.isValid(); block = block.next()) {
+      text += block.text();
+      if (block.next().isValid()) text += BreakText(block.userState());
+    }
     return text;
   }
 
@@ -401,9 +487,9 @@ class MultiLineEdit : public QPlainTextEdit, public EditBinding {
       QPlainTextEdit::keyPressEvent(event);
       return;
     }
-    const QString admitted = Admit(text, TextLength(), textCursor().selectedText().size());
+    QString admitted = Admit(text, TextLength(), textCursor().selectedText().size());
     if (!admitted.isEmpty()) {
-      textCursor().insertText(admitted);
+      InsertText(admitted.replace(QLatin1Char('\n'), QStringLiteral("\r\n")));  // Enter: the box's own break
       ensureCursorVisible();
     }
     event->accept();
@@ -421,11 +507,28 @@ class MultiLineEdit : public QPlainTextEdit, public EditBinding {
   // Pastes and drops.
   void insertFromMimeData(const QMimeData* source) override {
     if (isReadOnly() || source == nullptr || !source->hasText()) return;
-    QString text = source->text();
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    const QString admitted = Admit(text, TextLength(), textCursor().selectedText().size());
-    if (!admitted.isEmpty()) textCursor().insertText(admitted);
+    // Every break of pasted text becomes the box's own, as if typed.
+    const QString text = DisplayLineBreaks(source->text());
+    QString admitted = Admit(text, TextLength(), textCursor().selectedText().size());
+    if (!admitted.isEmpty()) InsertText(admitted.replace(QLatin1Char('\n'), QStringLiteral("\r\n")));
     ensureCursorVisible();
+  }
+
+  // Replaces the selection with text, its line breaks kept as they are. Removing the selection
+  // leaves the break that ended it on the joined block; the insertion then splits that block, and
+  // Qt leaves that break on the first part: it belongs to the last.
+  void InsertText(const QString& text) {
+    const BrokenText broken = BreakLines(text);
+    QTextCursor cursor = textCursor();
+    const int first = document()->findBlock(cursor.selectionStart()).blockNumber();
+    const int endingBreak = document()->findBlock(cursor.selectionEnd()).userState();
+    cursor.insertText(broken.lines);
+    QTextBlock block = document()->findBlockByNumber(first);
+    for (const int kind : broken.breaks) {
+      block.setUserState(kind);
+      block = block.next();
+    }
+    if (block.isValid()) block.setUserState(endingBreak);
   }
 
   void focusInEvent(QFocusEvent* event) override {
@@ -454,7 +557,7 @@ class MultiLineEdit : public QPlainTextEdit, public EditBinding {
   }
   void ReplaceSelection(const QString& text) override {
     m_settingText = true;
-    textCursor().insertText(text);
+    InsertText(text);
     m_settingText = false;
   }
   void SetReadOnly(bool readOnly) override {
@@ -469,11 +572,26 @@ class MultiLineEdit : public QPlainTextEdit, public EditBinding {
     option.setAlignment(EditAlignment(windowStyle));
     document()->setDefaultTextOption(option);
     SetReadOnly((windowStyle & ES_READONLY) != 0);
-    if (HasBorder(windowStyle, exStyle)) {
-      setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    } else {
+    ApplyBorder();
+  }
+  void ApplyBorder() override {
+    const bool edge = HasClientEdge(exStyle);
+    if (edge || !HasBorder(windowStyle, exStyle)) {
       setFrameShape(QFrame::NoFrame);
+    } else {
+      setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
     }
+    const int inset = edge ? kClientEdgeWidth : 0;
+    setViewportMargins(inset, inset, inset, inset);
+  }
+  // The scroll area paints its own margins (the viewport paints the text): the edge goes there.
+  bool event(QEvent* event) override {
+    const bool handled = QPlainTextEdit::event(event);
+    if (event->type() == QEvent::Paint && HasClientEdge(exStyle)) {
+      QPainter painter(this);
+      DrawClientEdge(painter, rect());
+    }
+    return handled;
   }
 };
 
@@ -502,11 +620,11 @@ class ButtonWidget : public QAbstractButton, public WindowBinding {
   }
 
   QWidget* Widget() override { return this; }
-  void SetDisplayText(const QString& text) override {
+  void SetText(const QString& text) override {
     setText(text);
     update();
   }
-  QString DisplayText() const override { return text(); }
+  QString Text() const override { return text(); }
   bool IsAutoRadio() const { return (windowStyle & BS_TYPEMASK) == BS_AUTORADIOBUTTON; }
   bool IsPushLike() const { return !IsAutoRadio() || (windowStyle & BS_PUSHLIKE) != 0; }
 
@@ -607,12 +725,13 @@ class ButtonWidget : public QAbstractButton, public WindowBinding {
     painter.setPen(palette().color(group, pushLike ? QPalette::ButtonText : QPalette::WindowText));
     // A bitmap from BM_SETIMAGE goes left of the caption, the two placed together as the caption
     // alone would be. The handle is looked up at every paint: a deleted bitmap is not drawn.
+    const QString caption = DisplayLineBreaks(text());
     QImage image;
     if (m_image != nullptr && BitmapImage(m_image, &image)) {
-      const bool hasText = !text().isEmpty();
+      const bool hasText = !caption.isEmpty();
       const int gap = hasText ? kImageGap : 0;
       const QRect textArea = textRect.adjusted(image.width() + gap, 0, 0, 0);
-      const QRect measured = hasText ? DrawCellText(painter, textArea, flags, text(), false) : QRect();
+      const QRect measured = hasText ? DrawCellText(painter, textArea, flags, caption, false) : QRect();
       const int groupWidth = image.width() + gap + (hasText ? measured.width() : 0);
       int left = textRect.left();
       if (flags & Qt::AlignHCenter) left = textRect.left() + (textRect.width() - groupWidth) / 2;
@@ -627,7 +746,7 @@ class ButtonWidget : public QAbstractButton, public WindowBinding {
       // The caption keeps its own layout, moved to follow the image.
       textRect = hasText ? textArea.translated(left + image.width() + gap - measured.left(), 0) : QRect();
     }
-    const QRect drawn = textRect.isNull() ? QRect() : DrawCellText(painter, textRect, flags, text());
+    const QRect drawn = textRect.isNull() ? QRect() : DrawCellText(painter, textRect, flags, caption);
     if (hasFocus() && !pushLike) {
       QStyleOptionFocusRect focus;
       focus.initFrom(this);
@@ -674,11 +793,11 @@ class ButtonWidget : public QAbstractButton, public WindowBinding {
 class StaticWidget : public QWidget, public WindowBinding {
  public:
   QWidget* Widget() override { return this; }
-  void SetDisplayText(const QString& text) override {
+  void SetText(const QString& text) override {
     m_text = text;
     update();
   }
-  QString DisplayText() const override { return m_text; }
+  QString Text() const override { return m_text; }
 
  protected:
   void paintEvent(QPaintEvent*) override {
@@ -699,7 +818,7 @@ class StaticWidget : public QWidget, public WindowBinding {
     flags |= (windowStyle & SS_CENTERIMAGE) ? Qt::AlignVCenter : Qt::AlignTop;
     if ((windowStyle & SS_NOPREFIX) == 0) flags |= Qt::TextShowMnemonic;
     painter.setPen(palette().color(isEnabled() ? QPalette::Active : QPalette::Disabled, QPalette::WindowText));
-    DrawCellText(painter, rect().adjusted(border, border, -border, -border), flags, m_text);
+    DrawCellText(painter, rect().adjusted(border, border, -border, -border), flags, DisplayLineBreaks(m_text));
   }
   // Without SS_NOTIFY a static control lets clicks through to its parent, as on Windows.
   void mousePressEvent(QMouseEvent* event) override {
@@ -731,15 +850,16 @@ QRect ButtonCaptionRect(QWidget* control) {
 }
 
 WindowBinding* CreateBuiltInControl(const std::string& upperClassName, DWORD style, DWORD exStyle) {
-  const bool bordered = HasBorder(style, exStyle);
   if (upperClassName == "EDIT") {
+    EditBinding* edit = nullptr;
     if (style & ES_MULTILINE) {
-      auto* edit = new MultiLineEdit(style);
-      if (!bordered) edit->setFrameShape(QFrame::NoFrame);
-      return edit;
+      edit = new MultiLineEdit(style);
+    } else {
+      edit = new SingleLineEdit(style);
     }
-    auto* edit = new SingleLineEdit(style);
-    edit->setFrame(bordered);
+    edit->windowStyle = style;
+    edit->exStyle = exStyle;
+    edit->ApplyBorder();
     return edit;
   }
   if (upperClassName == "BUTTON") return new ButtonWidget;

@@ -177,7 +177,7 @@ HGDIOBJ GetStockObject(int which) {
     logFont.lfHeight = -font.pixelSize();
     logFont.lfWeight = 400;
     logFont.lfCharSet = 1;  // DEFAULT_CHARSET
-    const std::string face = ui_detail::DisplayTextToGbk(font.family());
+    const std::string face = ui_detail::QStringToGbk(font.family());
     face.copy(logFont.lfFaceName, std::min(face.size(), sizeof logFont.lfFaceName - 1));
     table.defaultGuiFont = Add(table, GdiObject{FontObject{logFont, font}, true});
   }
@@ -224,6 +224,10 @@ DWORD GetSysColor(int index) {
     case COLOR_BTNFACE: return RGB(240, 240, 240);
     case COLOR_GRAYTEXT: return RGB(109, 109, 109);
     case COLOR_BTNTEXT: return RGB(0, 0, 0);
+    case COLOR_BTNSHADOW: return RGB(160, 160, 160);
+    case COLOR_BTNHIGHLIGHT: return RGB(255, 255, 255);
+    case COLOR_3DDKSHADOW: return RGB(105, 105, 105);
+    case COLOR_3DLIGHT: return RGB(227, 227, 227);
     default: return 0;
   }
 }

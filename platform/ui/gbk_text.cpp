@@ -43,11 +43,14 @@ std::string GbkToUtf8(std::string_view gbk) {
 
 }  // namespace
 
-QString GbkToDisplayText(std::string_view gbk) {
-  QString text = QString::fromUtf8(GbkToUtf8(gbk));
+QString GbkToText(std::string_view gbk) { return QString::fromUtf8(GbkToUtf8(gbk)); }
+
+QString DisplayLineBreaks(QString text) {
   text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
   text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
   return text;
 }
+
+QString GbkToDisplayText(std::string_view gbk) { return DisplayLineBreaks(GbkToText(gbk)); }
 
 }  // namespace win::ui_detail

@@ -4,6 +4,7 @@
 #include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
+#include <QThread>
 #include <climits>
 #include <cstdint>
 
@@ -82,6 +83,14 @@ void ProcessPendingMessages() {
   for (int pass = 0; pass < kMaxPendingPasses && !t_quit.next; ++pass) {
     if (!dispatcher->processEvents(QEventLoop::AllEvents)) break;
   }
+}
+
+void ProcessPaintMessages() {
+  QCoreApplication* application = QCoreApplication::instance();
+  if (!application || QThread::currentThread() != application->thread()) return;
+  // A widget's update() posts one UpdateRequest to the widget; sending only those events repaints
+  // without running anything else that waits in the queue.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
 }
 
 void PostQuitMessage(int exitCode) {

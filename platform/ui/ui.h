@@ -26,6 +26,11 @@ int RunMessageLoop(const std::function<bool(int idleCount)>& onIdle);
 // stays queued. A steady stream of new messages (a zero-interval timer) does not hold the caller:
 // it returns after a bounded number of passes.
 void ProcessPendingMessages();
+// Dispatches the waiting paint requests of the application's thread (repaints that widgets asked
+// for with update()) and nothing else: user input, timers and other messages stay queued. For
+// callers that block the thread while they wait, so that the windows keep their pictures. Does
+// nothing on another thread or before the application exists.
+void ProcessPaintMessages();
 // Queues the quit message of the calling thread with its exit code. Messages already waiting are
 // still dispatched first. Posting again before the loop took the quit message only replaces the
 // exit code.

@@ -34,9 +34,12 @@ class IconvHandle {
   iconv_t m_handle;
 };
 
-// GBK (code page 936) to a Qt string. A byte sequence that is not GBK becomes U+FFFD, so a damaged
-// text still shows everything around the damage. CR LF and a lone CR become line feeds, the line
-// breaks Qt draws.
+// GBK (code page 936) to a Qt string, character for character. A byte sequence that is not GBK
+// becomes U+FFFD, so a damaged text still shows everything around the damage.
+QString GbkToText(std::string_view gbk);
+// The line breaks Qt draws: CR LF and a lone CR become line feeds.
+QString DisplayLineBreaks(QString text);
+// GbkToText, then DisplayLineBreaks: a text that is only shown.
 QString GbkToDisplayText(std::string_view gbk);
 
 // The distance between two lines of text in a GDI-drawn caption: the font's pixel size (the cell

@@ -72,8 +72,8 @@ class UpDownWidget : public QWidget, public WindowBinding {
   }
 
   QWidget* Widget() override { return this; }
-  void SetDisplayText(const QString& text) override { m_text = text; }
-  QString DisplayText() const override { return m_text; }
+  void SetText(const QString& text) override { m_text = text; }
+  QString Text() const override { return m_text; }
 
   bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result) override {
     switch (message) {

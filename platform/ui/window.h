@@ -352,8 +352,12 @@ HBRUSH CreateSolidBrush(COLORREF color);
 inline constexpr int COLOR_WINDOW = 5;
 inline constexpr int COLOR_WINDOWTEXT = 8;
 inline constexpr int COLOR_BTNFACE = 15;
+inline constexpr int COLOR_BTNSHADOW = 16;
 inline constexpr int COLOR_GRAYTEXT = 17;
 inline constexpr int COLOR_BTNTEXT = 18;
+inline constexpr int COLOR_BTNHIGHLIGHT = 20;
+inline constexpr int COLOR_3DDKSHADOW = 21;
+inline constexpr int COLOR_3DLIGHT = 22;
 DWORD GetSysColor(int index);
 
 // Stand-in for answering WM_CTLCOLOREDIT / WM_CTLCOLORSTATIC / WM_CTLCOLORBTN: instead of the

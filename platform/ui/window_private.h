@@ -25,11 +25,10 @@ class WindowBinding {
   virtual ~WindowBinding();
 
   virtual QWidget* Widget() = 0;
-  // The window text as Qt shows it (line breaks as '\n').
-  virtual void SetDisplayText(const QString& text) = 0;
-  virtual QString DisplayText() const = 0;
-  // The text as WM_GETTEXT returns it; multi-line edit boxes give CR LF line breaks.
-  virtual QString WindowsText() const { return DisplayText(); }
+  // The window text exactly as the program or the user wrote it: line breaks keep their kind
+  // (CR LF, a lone CR or a lone LF), whatever the control shows for them.
+  virtual void SetText(const QString& text) = 0;
+  virtual QString Text() const = 0;
   // Messages of the control class; returns true when handled.
   virtual bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT& result);
   virtual void ApplyFont(const QFont& font) { Widget()->setFont(font); }
@@ -92,6 +91,24 @@ class CallbackScope {
   static bool Active();
 };
 
+// window_geometry.cpp: places the window; for a child, outer is in the parent's client
+// coordinates, for a top-level window it is on the screen and includes the frame.
+void SetOuterGeometry(WindowBinding& binding, const QRect& outer);
+
+// window_style.cpp: Qt's flags for a top-level window of these styles.
+Qt::WindowFlags TopLevelFlags(DWORD style, DWORD exStyle);
+
+// window_text.cpp: the default procedure's handling of WM_SETTEXT, WM_GETTEXT, WM_GETTEXTLENGTH.
+LRESULT DefaultSetText(WindowBinding& binding, LPARAM lParam);
+LRESULT DefaultGetText(WindowBinding& binding, WPARAM wParam, LPARAM lParam);
+LRESULT DefaultGetTextLength(WindowBinding& binding);
+
+// window_paint.cpp: true while GrabWindowToPngForTesting draws a window into a picture (that
+// paint is not shown); ReportFirstPaint hands the first paint of a shown top-level window to the
+// first-paint hook, once the picture is on screen.
+bool GrabInProgress();
+void ReportFirstPaint(QWidget* widget, HWND window);
+
 // controls.cpp: the built-in classes. Returns null for a class name that is not built in.
 WindowBinding* CreateBuiltInControl(const std::string& upperClassName, DWORD style, DWORD exStyle);
 // updown.cpp: the up-down control, class "msctls_updown32".
@@ -112,9 +129,9 @@ QColor ToQColor(COLORREF color);
 // set (ERROR_INVALID_PARAMETER for null bytes of some size, ERROR_INVALID_DATA for none or too many).
 bool CheckImageFileBytes(const void* data, DWORD size);
 
-// Texts: GBK for the caller, QString for Qt. Characters GBK lacks become '?', as Windows'
-// default character.
-std::string DisplayTextToGbk(const QString& text);
+// Texts: GBK for the caller, QString for Qt, character for character both ways (null: empty).
+// Characters GBK lacks become '?', as Windows' default character.
+std::string QStringToGbk(const QString& text);
 QString GbkToQString(const char* gbk);
 
 }  // namespace win::ui_detail

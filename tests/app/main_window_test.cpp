@@ -2,6 +2,8 @@
 // the controls, texts and the one event binding in place.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include "app/main_window.h"
 #include "app/program.h"
 #include "common/gbk_print.h"
@@ -26,6 +28,18 @@ TEST(MainWindowTemplate, CarriedDataReadsBackToTheDescription) {
   EXPECT_EQ(*read, MainWindowTemplates());
 }
 
+// The template data has the size the program's data record gives it: 3092 bytes in all, 3056 of
+// them in the unit block (its length field follows the window index, values A and B, the two
+// empty texts and the unit count).
+TEST(MainWindowTemplate, CarriedDataHasItsRecordedSizes) {
+  const qv::ProgramDescription& d = Description();
+  ASSERT_EQ(d.windowTemplateLength, 3092);
+  int32_t unitBlockLength = 0;
+  std::memcpy(&unitBlockLength, static_cast<const uint8_t*>(d.windowTemplates) + 32, 4);
+  EXPECT_EQ(unitBlockLength, 3056);
+  EXPECT_EQ(32 + 4 + unitBlockLength, d.windowTemplateLength);
+}
+
 TEST(MainWindowTemplate, HoldsTheWindowAndTwelveControlsInTemplateOrder) {
   const qv::TemplateCollection c = MainWindowTemplates();
   ASSERT_EQ(c.windows.size(), 1u);
@@ -44,13 +58,17 @@ TEST(MainWindowTemplate, HoldsTheWindowAndTwelveControlsInTemplateOrder) {
   EXPECT_EQ(window->maximiseBox, 0);
   EXPECT_EQ(window->minimiseBox, 1);
 
-  // Only the query button has an event handler: its click, at the handler table's first entry.
+  // Only the query button has an event handler: its click, at the handler table's first entry. The
+  // window lists its load-complete events unbound.
   for (const qv::Unit& unit : w.units) {
     const auto& events = unit.Record()->events;
     if (unit.id == kQueryButtonId) {
       ASSERT_EQ(events.size(), 1u);
       EXPECT_EQ(events[0].number, 0);
       EXPECT_EQ(events[0].handlerOffset, kQueryClickHandlerOffset);
+    } else if (unit.id == kMainWindowUnitId) {
+      const std::vector<qv::UnitEvent> unbound = {{0, -1, std::nullopt}, {3, -1, std::nullopt}, {4, -1, std::nullopt}};
+      EXPECT_EQ(events, unbound);
     } else {
       EXPECT_TRUE(events.empty()) << unit.id;
     }

@@ -97,6 +97,101 @@ TEST_F(MainWindowTest, ControlsCarryTheirChildIdsAndTexts) {
   EXPECT_EQ(qv::ReadProperty(kMainWindowId, 0, 3, -1), 262);
 }
 
+// The main window's table, written out here, against what the loaded window shows: each control's
+// id, place, size, text, font, colours and input mode.
+TEST_F(MainWindowTest, LoadedControlsMatchTheWindowTable) {
+  enum Kind { kEdit, kLabel, kRadio, kButton };
+  constexpr uint32_t kFace = 0xFF000000;  // the button-face colour
+  constexpr uint32_t kBlack = 0x000000, kWhite = 0xFFFFFF, kGreen = 0x00FF00;
+  const struct {
+    uint32_t id;
+    Kind kind;
+    int left, top, width, height;
+    std::string text;
+    int fontHeight;  // 0: the default GUI font
+    uint32_t textColour, backColour;
+    int inputMode;
+  } kTable[] = {
+      {0x1601598A, kEdit, 144, 152, 96, 24, "", 0, kBlack, kWhite, 0},
+      {0x16015989, kLabel, 16, 152, 120, 24, "章节(选填)如第九章：", 0, kBlack, kFace, 0},
+      {0x16015988, kEdit, 96, 120, 144, 24, "", 0, kBlack, kWhite, 0},
+      {0x16015987, kLabel, 16, 120, 64, 32, "课程(选填)：", 0, kBlack, kFace, 0},
+      {0x16015986, kRadio, 96, 8, 104, 24, "Velmora（Lianto）", 0, kBlack, kFace, 0},
+      {0x16015985, kRadio, 248, 8, 56, 24, "Tandrel", 0, kBlack, kFace, 0},
+      {0x16012E12, kEdit, 360, 88, 48, 24, "1", 0, kBlack, kWhite, 3},
+      {0x16012E10, kLabel, 8, 88, 336, 24, "单选题1 多选题 2填空题3 问答题4 判断题14(填数字)", -14, kBlack, kFace, 0},
+      {0x16010005, kButton, 248, 120, 176, 56, "查询", 0, 0, 0, 0},
+      {0x16010004, kEdit, 8, 184, 424, 48,
+       "课程和章节默认不填，题目找不到在填。\r\n \r\n" + std::string(23, ' ') + "Quorvane  By:Ostrel", -14, kGreen, kBlack, 1},
+      {0x16010003, kLabel, 8, 40, 56, 40, "题目", -24, kBlack, kFace, 0},
+      {0x16010002, kEdit, 64, 40, 368, 40, "指令系统中采用不同寻址方式的目的是", 0, kBlack, kWhite, 0},
+  };
+  win::LOGFONTA guiFont;
+  ASSERT_EQ(win::GetObjectA(win::GetStockObject(win::DEFAULT_GUI_FONT), sizeof guiFont, &guiFont), 60);
+  const uint32_t face = win::GetSysColor(win::COLOR_BTNFACE);
+  // The loader numbers the controls from the last one: 100 for the twelfth, 210 for the first.
+  int childId = 210;
+  for (const auto& row : kTable) {
+    SCOPED_TRACE(testing::Message() << std::hex << row.id);
+    const win::HWND control = Control(row.id);
+    ASSERT_NE(control, nullptr);
+    EXPECT_EQ(win::GetDlgCtrlID(control), childId);
+    childId -= 10;
+    win::RECT outer{};
+    win::GetWindowRect(control, &outer);
+    win::POINT origin{outer.left, outer.top};
+    win::ScreenToClient(qv::LoadedWindowHandle(kMainWindowId), &origin);
+    EXPECT_EQ(origin.x, row.left);
+    EXPECT_EQ(origin.y, row.top);
+    EXPECT_EQ(outer.right - outer.left, row.width);
+    EXPECT_EQ(outer.bottom - outer.top, row.height);
+    char text[256] = {};
+    win::GetWindowTextA(control, text, sizeof text);
+    EXPECT_EQ(Gbk(text), Gbk(row.text));
+    win::LOGFONTA font;
+    const auto fontHandle = reinterpret_cast<win::HGDIOBJ>(win::SendMessageA(control, win::WM_GETFONT, 0, 0));
+    ASSERT_EQ(win::GetObjectA(fontHandle, sizeof font, &font), 60);
+    EXPECT_EQ(font.lfHeight, row.fontHeight != 0 ? row.fontHeight : guiFont.lfHeight);
+    EXPECT_EQ(font.lfWeight, row.fontHeight != 0 ? 400 : guiFont.lfWeight);
+    if (row.kind == kButton) continue;
+    // Colour properties: text then background, at the kind's own property numbers.
+    const int32_t colours = row.kind == kEdit ? 10 : row.kind == kLabel ? 16 : 15;
+    EXPECT_EQ(static_cast<uint32_t>(qv::ReadProperty(kMainWindowId, row.id, colours, -1)), row.textColour);
+    EXPECT_EQ(static_cast<uint32_t>(qv::ReadProperty(kMainWindowId, row.id, colours + 1, -1)), row.backColour);
+    if (row.kind == kRadio) continue;
+    // The background as drawn, in the bottom right corner inside any border.
+    const uint32_t back = row.backColour == kFace ? face : row.backColour;  // COLORREF: 0xBBGGRR
+    EXPECT_EQ(qvtest::PixelOfWindow(control, row.width - 4, row.height - 4),
+              ((back & 0xFF) << 16) | (back & 0xFF00) | ((back >> 16) & 0xFF));
+    if (row.kind != kEdit) continue;
+    EXPECT_EQ(qv::ReadProperty(kMainWindowId, row.id, 18, -1), row.inputMode);
+    const auto style = static_cast<win::DWORD>(win::GetWindowLongPtrA(control, win::GWL_STYLE));
+    EXPECT_EQ((style & win::ES_READONLY) != 0, row.inputMode == 1);
+    EXPECT_EQ((style & win::ES_MULTILINE) != 0, row.id == kAnswerBoxId);
+    const win::LRESULT limit = row.id == kTypeBoxId ? 2 : row.id == kAnswerBoxId ? 0xFFFFFFFF : 0x7FFFFFFE;
+    EXPECT_EQ(win::SendMessageA(control, win::EM_GETLIMITTEXT, 0, 0), limit);
+  }
+}
+
+TEST_F(MainWindowTest, WindowHasAFixedFrameWithAMinimiseBoxOnly) {
+  const win::HWND window = qv::LoadedWindowHandle(kMainWindowId);
+  ASSERT_NE(window, nullptr);
+  char title[64] = {};
+  win::GetWindowTextA(window, title, sizeof title);
+  EXPECT_EQ(Gbk(title), Gbk("Quorvane    By:Ostrel"));
+  const auto style = static_cast<win::DWORD>(win::GetWindowLongPtrA(window, win::GWL_STYLE));
+  EXPECT_EQ(style & win::WS_CAPTION, win::WS_CAPTION);
+  EXPECT_NE(style & win::WS_SYSMENU, 0u);
+  EXPECT_NE(style & win::WS_MINIMIZEBOX, 0u);
+  EXPECT_EQ(style & win::WS_MAXIMIZEBOX, 0u);
+  EXPECT_EQ(style & win::WS_THICKFRAME, 0u);
+  win::RECT outer{};
+  win::GetWindowRect(window, &outer);
+  EXPECT_EQ(outer.right - outer.left, 442);
+  EXPECT_EQ(outer.bottom - outer.top, 262);
+  EXPECT_EQ(outer.left, (win::GetSystemMetrics(win::SM_CXSCREEN) - 442) / 2);  // centred
+}
+
 TEST_F(MainWindowTest, BoxesAndRadiosAnswerThroughThePropertyEntries) {
   EXPECT_EQ(qv::ReadProperty(kMainWindowId, kVelmoraRadioId, 18, -1), 1);
   EXPECT_EQ(qv::ReadProperty(kMainWindowId, kTandrelRadioId, 18, -1), 0);

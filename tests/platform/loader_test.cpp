@@ -40,7 +40,7 @@ TEST(LoaderNames, BuiltinModulesMatchWhateverCaseSuffixOrDirectory) {
     EXPECT_EQ(module, kernel32);
     EXPECT_EQ(FreeLibrary(module), TRUE);
   }
-  EXPECT_NE(GetModuleHandleA("WINHTTP"), nullptr);  // reserved, without exports
+  EXPECT_NE(GetModuleHandleA("WINHTTP"), nullptr);
   EXPECT_NE(GetModuleHandleA("WINHTTP"), kernel32);
 }
 

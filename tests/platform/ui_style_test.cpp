@@ -259,7 +259,7 @@ TEST_F(UiStyleTest, BordersChangeTheClientAreaInsideTheSameOuterRectangle) {
   EXPECT_EQ(ClientOf(edit).right, 100);
 
   SetExStyle(edit, win::WS_EX_CLIENTEDGE);
-  EXPECT_TRUE(line->hasFrame());
+  EXPECT_EQ(line->textMargins(), QMargins(2, 2, 2, 2));  // the box draws the edge itself
   EXPECT_TRUE(Same(OuterOf(edit), editOuter));
   EXPECT_EQ(ClientOf(edit).right, 96);
   EXPECT_EQ(ClientOf(edit).bottom, 20);
@@ -269,6 +269,7 @@ TEST_F(UiStyleTest, BordersChangeTheClientAreaInsideTheSameOuterRectangle) {
   EXPECT_EQ(ClientOf(edit).right, 90);
   SetExStyle(edit, 0);
   EXPECT_FALSE(line->hasFrame());
+  EXPECT_EQ(line->textMargins(), QMargins());
   EXPECT_EQ(ClientOf(edit).right, 100);
   SetStyle(edit, win::WS_CHILD | win::WS_VISIBLE | win::WS_BORDER);
   EXPECT_TRUE(line->hasFrame());

@@ -326,6 +326,35 @@ TEST_F(UiWindowTest, WindowTextsRoundTripInGbk) {
 }
 
 // ---------------------------------------------------------------------------------------------
+
+TEST_F(UiWindowTest, LineBreaksReadBackAsTheyWereWritten) {
+  const HWND frame = TopLevel();
+  const HWND windows[] = {frame, Child(frame, "EDIT", 0, 1), Child(frame, "BUTTON", 0, 2),
+                          Child(frame, "STATIC", 0, 3), Child(frame, "EDIT", win::ES_MULTILINE, 4)};
+  for (const char* text : {"a\rb", "a\nb", "a\r\nb", "\r", "\r\r\n\n", "x\r"}) {
+    for (HWND window : windows) {
+      win::SetWindowTextA(window, text);
+      EXPECT_EQ(TextOf(window), text) << win::GetDlgCtrlID(window);
+      EXPECT_EQ(win::GetWindowTextLengthA(window), static_cast<int>(std::strlen(text)));
+    }
+  }
+  win::SetWindowTextA(frame, "a\rb");
+  EXPECT_EQ(WidgetOf(frame)->windowTitle(), QStringLiteral("a\nb"));  // shown as a line break
+
+  // In the multi-line box every break keeps its kind through the user's and the program's edits:
+  // Enter adds the box's own CR LF, a replacement across a break leaves the break that ended it.
+  const HWND box = windows[4];
+  win::SetWindowTextA(box, "one\rtwo");
+  win::SendMessageA(box, win::EM_SETSEL, 6, 6);
+  TypeText(WidgetOf(box), QStringLiteral("\r"), Qt::Key_Return);
+  EXPECT_EQ(TextOf(box), "one\rtw\r\no");
+  win::SendMessageA(box, win::EM_SETSEL, 2, 6);
+  win::SendMessageA(box, win::EM_REPLACESEL, 0, reinterpret_cast<win::LPARAM>("X\nY"));
+  EXPECT_EQ(TextOf(box), "onX\nY\r\no");
+  win::SendMessageA(box, win::EM_SETSEL, 4, 4);
+  TypeText(WidgetOf(box), QString(), Qt::Key_Backspace);
+  EXPECT_EQ(TextOf(box), "onXY\r\no");
+}
 // Geometry
 
 TEST_F(UiWindowTest, CaptionedFixedWindowHasExactlyTheOuterSizeAskedFor) {
@@ -668,6 +697,40 @@ TEST_F(UiWindowTest, ControlColoursAreDrawnAndTheWindowGrabsToPng) {
   EXPECT_EQ(image.pixelColor(60, 80), QColor(0, 0, 0));
   std::remove(path.c_str());
   EXPECT_FALSE(win::GrabWindowToPngForTesting(frame, nullptr));
+}
+
+// WS_EX_CLIENTEDGE: the square sunken edge of the standard edit control, two lines of system
+// colours that show on any background, and single-line text that starts at the top of the box.
+TEST_F(UiWindowTest, EditBoxesDrawTheSunkenClientEdgeAndTopAlignedText) {
+  const HWND frame = TopLevel();
+  const HWND line = Child(frame, "EDIT", 0, 1, 10, 10, 120, 40, win::WS_EX_CLIENTEDGE, "WWW");
+  const HWND box = Child(frame, "EDIT", win::ES_MULTILINE, 2, 10, 60, 120, 40, win::WS_EX_CLIENTEDGE, "");
+  win::SetControlColors(box, win::RGB(0, 255, 0), win::RGB(0, 0, 0));
+  win::ShowWindow(frame, win::SW_SHOW);
+  win::ProcessPendingMessages();
+  for (HWND edit : {line, box}) {
+    const QImage image = WidgetOf(edit)->grab().toImage();
+    const struct {
+      int x, y;
+      int colour;
+    } kEdge[] = {{0, 0, win::COLOR_BTNSHADOW},      {60, 0, win::COLOR_BTNSHADOW},  {0, 20, win::COLOR_BTNSHADOW},
+                 {1, 1, win::COLOR_3DDKSHADOW},     {60, 1, win::COLOR_3DDKSHADOW}, {119, 39, win::COLOR_BTNHIGHLIGHT},
+                 {60, 39, win::COLOR_BTNHIGHLIGHT}, {118, 38, win::COLOR_3DLIGHT},  {118, 20, win::COLOR_3DLIGHT}};
+    for (const auto& point : kEdge) {
+      const win::COLORREF c = win::GetSysColor(point.colour);
+      EXPECT_EQ(image.pixelColor(point.x, point.y), QColor(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF))
+          << point.x << "," << point.y;
+    }
+  }
+  EXPECT_EQ(WidgetOf(box)->grab().toImage().pixelColor(60, 20), QColor(0, 0, 0));
+  // The text's ink lies in the top half of the 40-pixel box, not around its middle.
+  const QImage text = WidgetOf(line)->grab().toImage();
+  int lowest = -1;
+  for (int y = 2; y < 38; ++y)
+    for (int x = 2; x < 118; ++x)
+      if (text.pixelColor(x, y).lightness() < 128) lowest = y;
+  EXPECT_GT(lowest, 2);
+  EXPECT_LT(lowest, 18);
 }
 
 TEST_F(UiWindowTest, RadioCaptionBesideTheIndicatorHasRoomForItsText) {

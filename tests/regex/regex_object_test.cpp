@@ -117,6 +117,17 @@ TEST(RegexObject, PositionsAreByteOffsetsInTheSubject) {
   EXPECT_EQ(position, 0);
 }
 
+// A case-sensitive match is located by its own spelling: the "Abc" before it, which a case-blind
+// search from FirstIndex would meet first, is passed over.
+TEST(RegexObject, CaseSensitiveMatchIsLocatedByItsOwnSpelling) {
+  RegexObject re;
+  int32_t position = 12345;
+  ASSERT_TRUE(re.ExecutePattern("abc", "中中Abcabc", true));
+  ASSERT_EQ(re.GetMatchCount(), 1);
+  EXPECT_EQ(Gbk(re.GetMatchText(1, &position).c_str()), Gbk("abc"));
+  EXPECT_EQ(position, 7);
+}
+
 TEST(RegexObject, FindsTheCharsetOfAPage) {
   RegexObject re;
   const char* page = "<html><head><META http-equiv=\"Content-Type\" content=\"text/html; charset=GB2312\">";

@@ -92,7 +92,8 @@ TEST(StartupDeathTest, MissingStartWindowIsARuntimeError) {
                                          .startWindowId = 0x52010001});
       },
       testing::ExitedWithCode(255),
-      qvtest::Utf8(u8"错误信息：载入启动窗口失败\r\n") + ".*END-BOX\ncleanup first 0\nnotify 6");
+      qvtest::Utf8(u8"错误信息：载入启动窗口失败\r\n") + ".*: 1375797249, 0\r\n" +
+          qvtest::Utf8(u8"未找到所指定的窗口\r\n\nEND-BOX\ncleanup first 0\nnotify 6"));
 }
 
 TEST(StartupDeathTest, UnreadableTemplateDataIsARuntimeError) {

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -10,11 +12,13 @@
 #include "common/message_box_capture.h"
 #include "common/qt_driver.h"
 #include "platform/ui/window.h"
+#include "runtime/errors.h"
 #include "runtime/windows/component_data.h"
 #include "runtime/windows/components.h"
 #include "runtime/windows/events.h"
 #include "runtime/memory/memory.h"
 #include "runtime/windows/properties.h"
+#include "runtime/windows/property_front.h"
 #include "runtime/windows/window_loader.h"
 #include "runtime/windows/window_registry.h"
 #include "runtime/windows/window_template.h"
@@ -32,14 +36,35 @@ constexpr uint32_t kSecondRadio = 0x16010003;
 constexpr uint32_t kButton = 0x16010004;
 constexpr uint32_t kLabel = 0x16010005;  // unit 5: created first
 constexpr int32_t kOwn = 8;              // the first component property
+constexpr uint32_t kSecondWindowId = 0x52010003;
 
 std::vector<int> g_calls;
 void OnClick() { g_calls.push_back(-1); }
 void OnLoad0() { g_calls.push_back(0); }
 void OnLoad3() { g_calls.push_back(3); }
 void OnLoad4() { g_calls.push_back(4); }
+// Handlers of events with arguments and results, bound to the button's events 2 to 5.
+EventSource g_source;
+int64_t OnKey(intptr_t code, intptr_t shift) {
+  g_source = CurrentEventSource();
+  return code * 10 + shift;
+}
+void OnBump(intptr_t address) { *reinterpret_cast<int64_t*>(address) += 5; }
+int64_t OnEight(intptr_t a, intptr_t b, intptr_t c, intptr_t d, intptr_t e, intptr_t f, intptr_t g, intptr_t h) {
+  int64_t digits = 0;
+  for (intptr_t v : {a, b, c, d, e, f, g, h}) digits = digits * 10 + v;
+  return digits;
+}
+void OnLoadSecond() { LoadProgramWindow(kSecondWindowId); }
 using Handler = void (*)();
-const Handler kHandlers[] = {&OnClick, &OnLoad0, &OnLoad3, &OnLoad4};
+const Handler kHandlers[] = {&OnClick,
+                             &OnLoad0,
+                             &OnLoad3,
+                             &OnLoad4,
+                             reinterpret_cast<Handler>(&OnKey),
+                             reinterpret_cast<Handler>(&OnBump),
+                             reinterpret_cast<Handler>(&OnEight),
+                             &OnLoadSecond};
 constexpr int32_t Offset(int index) { return index * static_cast<int32_t>(sizeof(Handler)); }
 
 Unit MakeUnit(uint32_t id, uint32_t type, Bytes data, int left, int top, int width, int height,
@@ -82,18 +107,24 @@ WindowTemplate TestTemplate() {
   t.units.push_back(MakeUnit(kFirstRadio, kRadioBoxComponent, WriteComponentData(first), 10, 50, 80, 24));
   t.units.push_back(MakeUnit(kSecondRadio, kRadioBoxComponent, WriteComponentData(second), 100, 50, 80, 24));
   t.units.push_back(MakeUnit(kButton, kButtonComponent, WriteComponentData(button), 10, 80, 80, 30,
-                             {{0, Offset(0), {}}, {1, -1, {}}}));
+                             {{0, Offset(0), {}}, {1, -1, {}}, {2, Offset(4), {}}, {3, Offset(5), {}},
+                              {4, Offset(6), {}}, {5, Offset(7), {}}}));
   t.units.push_back(MakeUnit(kLabel, kLabelComponent, WriteComponentData(label), 100, 80, 120, 24));
+  t.units[0].Record()->tag = "窗口标记";
+  t.units[4].Record()->tag = "按钮标记";
   const int32_t hand = 14;  // the hand pointer over the button
   t.units[4].Record()->mousePointer.assign(reinterpret_cast<const uint8_t*>(&hand),
                                            reinterpret_cast<const uint8_t*>(&hand) + 4);
   return t;
 }
 
-// Puts the template into the program's collection with its handlers resolved.
+// Puts the template into the program's collection with its handlers resolved, and a second window
+// beside it.
 void UseTemplate(WindowTemplate t) {
   TemplateCollection c;
   c.windows.push_back(std::move(t));
+  c.windows.push_back(TestTemplate());
+  c.windows.back().windowId = kSecondWindowId;
   ResolveHandlers(c, kHandlers);
   ProgramTemplates() = std::move(c);
   InstallWindowLoader();
@@ -259,39 +290,132 @@ TEST_F(WindowLoaderTest, ClosingTheWindowUnloadsItAndPropertiesFallBackToTheReco
   EXPECT_EQ(ReadProperty(kWindowId, kButton, 1, -1), 95);
 }
 
-TEST_F(WindowLoaderTest, UnloadedWindowAndMissingIdsAreRuntimeErrors) {
-  win::DestroyWindow(window);
-  const std::string tail = "\r\n\r\n";
-  EXPECT_EXIT(
-      {
-        qvtest::DismissBoxesAndReport();
-        ReadProperty(kWindowId, kNumberBox, kOwn, -1);
-      },
-      testing::ExitedWithCode(255), qvtest::Utf8(u8"错误信息：读取组件属性时发现指定窗口尚未载入") + tail);
-  EXPECT_EXIT(
-      {
-        qvtest::DismissBoxesAndReport();
-        WriteText(kNumberBox, kOwn, "1");
-      },
-      testing::ExitedWithCode(255), qvtest::Utf8(u8"错误信息：修改组件属性时发现指定窗口尚未载入") + tail);
-  EXPECT_EXIT(
-      {
-        qvtest::DismissBoxesAndReport();
-        ReadProperty(0x52010009, kNumberBox, 0, -1);
-      },
-      testing::ExitedWithCode(255), qvtest::Utf8(u8"错误信息：未载入欲访问窗口组件所在的窗口") + tail);
-  EXPECT_EXIT(
-      {
-        qvtest::DismissBoxesAndReport();
-        RaiseEvent(0x52010009, kButton, 0);
-      },
-      testing::ExitedWithCode(255), qvtest::Utf8(u8"错误信息：未找到引发事件的窗口") + tail);
-  EXPECT_EXIT(
-      {
-        qvtest::DismissBoxesAndReport();
-        RaiseEvent(kWindowId, 0x16019999, 0);
-      },
-      testing::ExitedWithCode(255), qvtest::Utf8(u8"错误信息：未找到引发事件的窗口组件") + tail);
+// The death-test matcher reads a regular expression: the box text is matched literally.
+std::string Literal(const std::string& text) {
+  std::string escaped;
+  for (char c : text) {
+    if (std::strchr(".[]{}()*+?^$|\\", c) != nullptr) escaped += '\\';
+    escaped += c;
+  }
+  return escaped;
+}
+
+// The whole error box of a report about a window and unit (UTF-8, as the capture prints it).
+std::string ReportBox(int32_t number, const char* gbkMessage, uint32_t window, uint32_t unit,
+                      const std::string& detailLines) {
+  std::string text = qvtest::Utf8(u8"运行时出错!\r\n");
+  if (number != 0) text += qvtest::Utf8(u8"\r\n错误代码：") + std::to_string(number) + "\r\n";
+  text += qvtest::Utf8(u8"\r\n错误信息：") + qvtest::GbkToUtf8ForDisplay(gbkMessage) + "\r\n";
+  text += qvtest::Utf8(u8"\r\n运行时错误相关信息值(在IDE中打开对应源程序后执行\"运行->到运行时错误相关位置\"菜单功能查看): ") +
+          std::to_string(static_cast<int32_t>(window)) + ", " + std::to_string(static_cast<int32_t>(unit)) +
+          detailLines + "\r\n";
+  return qvtest::BoxMarker(qvtest::Utf8(u8"错误"), 0x10) + "\n" + Literal(text) + "\nEND-BOX";
+}
+
+TEST_F(WindowLoaderTest, RuntimeErrorsNameTheWindowAndTheComponent) {
+  const std::string noWindow = qvtest::Utf8(u8"\r\n未找到所指定的窗口");
+  const std::string windowLine = qvtest::Utf8(u8"\r\n所访问窗口的\"标记\"属性值: \"窗口标记\"");
+  const std::string noUnit = windowLine + qvtest::Utf8(u8"\r\n未找到所指定的窗口组件");
+  const std::string button = windowLine + qvtest::Utf8(u8"\r\n所访问窗口组件的\"标记\"属性值: \"按钮标记\"");
+  const std::string radio = windowLine + qvtest::Utf8(u8"\r\n所访问窗口组件的\"标记\"属性值: \"\"");
+  const char* mismatch = RuntimeErrorMessage(5);
+  struct Row {
+    std::function<void()> action;
+    int32_t number;
+    const char* message;
+    uint32_t window, unit;
+    std::string details;
+  };
+  const auto unloaded = [this](std::function<void()> then) {
+    return [this, then] {
+      win::DestroyWindow(window);
+      then();
+    };
+  };
+  EventArgument nine[9];
+  const Row rows[] = {
+      {unloaded([] { ReadProperty(kWindowId, kNumberBox, kOwn, -1); }), 0, error_text::kReadPropertyWindowNotLoaded,
+       kWindowId, kNumberBox, noWindow},
+      {unloaded([] { WriteText(kNumberBox, kOwn, "1"); }), 0, error_text::kWritePropertyWindowNotLoaded, kWindowId,
+       kNumberBox, noWindow},
+      {[] { ReadProperty(0x52010009, kNumberBox, 0, -1); }, 0, error_text::kComponentWindowNotLoaded, 0x52010009,
+       kNumberBox, noWindow},
+      {[] { RaiseEvent(0x52010009, kButton, 0); }, 0, error_text::kEventWindowNotFound, 0x52010009, kButton, noWindow},
+      {[] { RaiseEvent(kWindowId, 0x16019999, 0); }, 0, error_text::kEventComponentNotFound, kWindowId, 0x16019999,
+       noUnit},
+      {[] { ReadProperty(kWindowId, 0x16019999, 0, -1); }, 0, error_text::kWindowOrComponentMissing, kWindowId,
+       0x16019999, noUnit},
+      {[&] { RaiseEvent(kWindowId, kButton, 2, nine, EventResult::Expected); }, 0, error_text::kEventComponentInvalid,
+       kWindowId, kButton, button},
+      {[] { ReadTextProperty(kWindowId, kFirstRadio, kOwn + 10); }, 5, mismatch, kWindowId, kFirstRadio, radio},
+      {[] { ReadNumberProperty(kWindowId, kButton, kOwn + 2); }, 5, mismatch, kWindowId, kButton, button},
+      {[] { WriteTextProperty(kWindowId, kButton, kOwn + 1, "1"); }, 5, mismatch, kWindowId, kButton, button},
+  };
+  for (const Row& r : rows) {
+    EXPECT_EXIT(
+        {
+          qvtest::DismissBoxesAndReport();
+          r.action();
+        },
+        testing::ExitedWithCode(255), ReportBox(r.number, r.message, r.window, r.unit, r.details))
+        << qvtest::GbkToUtf8ForDisplay(r.message);
+  }
+}
+
+TEST_F(WindowLoaderTest, EventsPassArgumentsAndReturnTheHandlersResult) {
+  EventArgument key[] = {{7}, {1}};
+  EXPECT_EQ(RaiseEvent(kWindowId, kButton, 2, key, EventResult::Expected), 71);
+  EXPECT_EQ(g_source.windowId, kWindowId);
+  EXPECT_EQ(g_source.unitId, kButton);
+  EXPECT_EQ(CurrentEventSource().unitId, 0u);
+  EventArgument negative[] = {{-3}, {0}};
+  EXPECT_EQ(RaiseEvent(kWindowId, kButton, 2, negative, EventResult::Expected), -30);
+  // By address the handler changes the argument; an event without a result gives 0.
+  EventArgument bumped[] = {{37, ArgumentPassing::ByAddress}};
+  EXPECT_EQ(RaiseEvent(kWindowId, kButton, 3, bumped, EventResult::None), 0);
+  EXPECT_EQ(bumped[0].value, 42);
+  EventArgument eight[8];
+  for (int i = 0; i < 8; ++i) eight[i].value = i + 1;
+  EXPECT_EQ(RaiseEvent(kWindowId, kButton, 4, eight, EventResult::Expected), 12345678);
+  EXPECT_EQ(RaiseEvent(kWindowId, kButton, 1, key, EventResult::Expected), std::nullopt);  // no handler
+  EventBlock block;
+  EXPECT_EQ(RaiseEvent(kWindowId, kButton, 2, key, EventResult::Expected), std::nullopt);
+}
+
+TEST_F(WindowLoaderTest, TypedFrontReadsAndWritesTextsAndNumbers) {
+  EXPECT_EQ(Gbk(ReadTextProperty(kWindowId, kNumberBox, kOwn).c_str()), Gbk("1"));
+  WriteTextProperty(kWindowId, kNumberBox, kOwn, "答案：42");
+  EXPECT_EQ(Gbk(ReadTextProperty(kWindowId, kNumberBox, kOwn).c_str()), Gbk("答案：42"));
+  WriteTextProperty(kWindowId, kNumberBox, kOwn, nullptr);
+  EXPECT_EQ(ReadTextProperty(kWindowId, kNumberBox, kOwn).get(), nullptr);
+  EXPECT_EQ(ReadNumberProperty(kWindowId, kFirstRadio, kOwn + 10), 1);
+  EXPECT_EQ(ReadNumberProperty(kWindowId, kSecondRadio, kOwn + 10), 0);
+  EXPECT_EQ(ReadNumberProperty(kWindowId, kButton, 0), 10);
+  WriteTextProperty(kWindowId, kButton, 4, "标记二");
+  EXPECT_EQ(Gbk(ReadTextProperty(kWindowId, kButton, 4).c_str()), Gbk("标记二"));
+  // A property the component lacks reads empty and takes nothing.
+  EXPECT_TRUE(ReadTextProperty(kWindowId, kButton, kOwn + 6).empty());
+  EXPECT_EQ(ReadNumberProperty(kWindowId, kButton, kOwn + 6), 0);
+  WriteTextProperty(kWindowId, kButton, kOwn + 6, "x");
+}
+
+bool Within(win::HWND window, win::HWND top) {
+  for (win::HWND w = window; w != nullptr; w = win::GetParent(w))
+    if (w == top) return true;
+  return false;
+}
+
+TEST_F(WindowLoaderTest, ASecondWindowLoadedFromAHandlerKeepsTheFocus) {
+  win::ProcessPendingMessages();
+  EXPECT_TRUE(Within(win::GetFocus(), window));
+  win::SetFocus(Control(kButton));
+  EXPECT_TRUE(RaiseEvent(kWindowId, kButton, 5));
+  const win::HWND second = LoadedWindowHandle(kSecondWindowId);
+  ASSERT_NE(second, nullptr);
+  win::ProcessPendingMessages();
+  EXPECT_EQ(win::GetActiveWindow(), second);
+  EXPECT_TRUE(Within(win::GetFocus(), second));
+  win::DestroyWindow(second);
 }
 
 // A byte set block owned by the runtime, as the program hands one to a property.
@@ -545,6 +669,27 @@ TEST(WindowLoader, EventOfAnUnknownComponentTypeIsInvalid) {
   EXPECT_EQ(FindLoadedWindow(kWindowId), nullptr);
   for (const Unit& unit : ProgramTemplates().Find(kWindowId)->units) EXPECT_EQ(unit.Record()->liveWindow, nullptr);
   ProgramTemplates() = {};
+}
+
+TEST(WindowLoader, SpinBuddyIsMadeWhereItsBoxEndsUpAndStaysDirectlyBelowIt) {
+  for (const bool contained : {false, true}) {
+    SCOPED_TRACE(contained ? "in a container" : "on the window");
+    WindowTemplate t = TestTemplate();
+    EditBoxData number;
+    number.spinBuddy = 1;
+    t.units[1].Record()->componentData = WriteComponentData(number);
+    if (contained) t.units[1].Record()->containerId = kLabel;
+    UseTemplate(std::move(t));
+    ASSERT_TRUE(LoadProgramWindow(kWindowId));
+    const win::HWND box = Control(kNumberBox);
+    const win::HWND spin = win::GetWindow(box, win::GW_HWNDNEXT);
+    ASSERT_NE(spin, nullptr);
+    EXPECT_EQ(reinterpret_cast<win::HWND>(win::SendMessageA(spin, win::UDM_GETBUDDY, 0, 0)), box);
+    EXPECT_EQ(win::GetParent(spin), contained ? Control(kLabel) : LoadedWindowHandle(kWindowId));
+    EXPECT_TRUE(win::IsWindowVisible(spin));
+    win::DestroyWindow(LoadedWindowHandle(kWindowId));
+    ProgramTemplates() = {};
+  }
 }
 
 TEST(WindowLoader, ComponentDataOfANewerVersionFailsTheLoad) {
