@@ -61,6 +61,7 @@ class QueryActionTest : public testing::Test {
     qvtest::DismissBoxesAndReport();  // a runtime error ends the run with its box text, not a hang
     qv::InitialiseRuntime(Description());
     qv::LoadWindow(kMainWindowId);
+    win::ProcessPendingMessages();  // the window shows and paints before anyone can click
   }
   static void TearDownTestSuite() { qv::ShutdownRuntime(0); }
   void SetUp() override { qvtest::SetAnswerServicePort(service.Port()); }
