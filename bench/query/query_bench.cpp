@@ -13,6 +13,9 @@
 #include "app/main_window.h"
 #include "app/program.h"
 #include "common/qt_driver.h"
+#include "http/code_pages.h"
+#include "http/web_request.h"
+#include "json/json_object.h"
 #include "platform/ui/window.h"
 #include "ratio_reporter.h"
 #include "runtime/startup.h"
@@ -51,6 +54,35 @@ void BM_ClickToAnswerRuntime(benchmark::State& state) {
     qv::WriteTextProperty(kMainWindowId, kAnswerBoxId, 8, "");
     state.ResumeTiming();
   }
+}
+
+// The two stages that make most of a click, alone: the exchange through WebRequest, and reading the
+// reply through ReadJsonValue.
+void BM_StageWebRequest(benchmark::State& state) {
+  const std::string url = "http://127.0.0.1:" + std::to_string(g_service->Port()) + "/vm/0/q";
+  WebRequestArguments arguments;
+  arguments.method = 1;
+  arguments.postText = "course=0&type=1";
+  arguments.extraHeaders = "Content-type: application/x-www-form-urlencoded";
+  for (auto _ : state) {
+    qv::OwnedByteSet body;
+    arguments.responseBytes = &body;
+    WebRequest(url.c_str(), arguments);
+    if (body.empty()) state.SkipWithError("no reply");
+  }
+}
+
+void BM_StageReadJsonValue(benchmark::State& state) {
+  const std::string reply = Reply();
+  for (auto _ : state) {
+    qv::OwnedText text = Utf8ToGbk(reply.c_str());
+    benchmark::DoNotOptimize(ReadJsonValue(text, "data"));
+  }
+}
+
+// Of which: one script context with its prelude, made and dropped.
+void BM_StageScriptContext(benchmark::State& state) {
+  for (auto _ : state) JsonObject context;
 }
 
 size_t Append(char* data, size_t size, size_t count, void* out) {
@@ -93,6 +125,9 @@ void BM_ClickToAnswerPeer(benchmark::State& state) {
   }
 }
 
+BENCHMARK(BM_StageWebRequest)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_StageReadJsonValue)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_StageScriptContext)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_ClickToAnswerRuntime)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(false);
 BENCHMARK(BM_ClickToAnswerPeer)->Unit(benchmark::kMicrosecond)->Repetitions(5)->ReportAggregatesOnly(false);
 
