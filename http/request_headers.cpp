@@ -1,8 +1,8 @@
 #include "http/request_headers.h"
 
-#include <cstring>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "http/text_markers.h"
 #include "runtime/commands/command_front.h"
@@ -31,6 +31,21 @@ constexpr DefaultHeader kDefaultHeaders[] = {
     {"Cache-Control: ", "Cache-Control: no-cache", false},
 };
 
+// The pieces of text between separators, as the runtime's SplitText gives them (no empty piece at
+// the end). The separators here are CR LF, '-' and ':', bytes that never occur inside a GBK
+// double-byte character, so a plain byte search finds the same places as the runtime's
+// character-wise one.
+std::vector<std::string_view> SplitAt(std::string_view text, std::string_view separator) {
+  std::vector<std::string_view> pieces;
+  size_t start = 0;
+  for (size_t at = text.find(separator); at != std::string_view::npos; at = text.find(separator, start)) {
+    pieces.push_back(text.substr(start, at - start));
+    start = at + separator.size();
+  }
+  if (start < text.size()) pieces.push_back(text.substr(start));
+  return pieces;
+}
+
 bool Contains(const char* text, const char* sought, bool ignoreCase) {
   return c::FindText(text, sought, {}, ignoreCase) != -1;
 }
@@ -44,28 +59,26 @@ OwnedText CapitaliseFirst(const char* text) {
 }
 
 OwnedText NormaliseHeaderNames(const char* block) {
-  const OwnedArray lines = c::SplitText(block, "\r\n");
   std::string out;
-  for (int64_t i = 0; i < lines.size(); ++i) {
-    const char* line = lines.TextAt(i);
-    const int32_t colon = c::FindText(line, ":");
-    if (colon == -1) continue;
-    const OwnedText original = c::TextLeft(line, colon - 1);
+  for (const std::string_view line : SplitAt(block ? block : "", "\r\n")) {
+    const size_t colon = line.find(':');
+    if (colon == std::string_view::npos) continue;
+    const std::string_view original = line.substr(0, colon);
     std::string name;
-    if (Contains(original.c_str(), "-", false)) {
-      const OwnedArray words = c::SplitText(original.c_str(), "-");
-      for (int64_t w = 0; w < words.size(); ++w) {
-        if (w > 0) name += '-';
-        name += CapitaliseFirst(words.TextAt(w)).view();
+    if (original.find('-') != std::string_view::npos) {
+      bool first = true;
+      for (const std::string_view word : SplitAt(original, "-")) {
+        if (!first) name += '-';
+        first = false;
+        name += CapitaliseFirst(std::string(word).c_str()).view();
       }
     } else {
-      name = CapitaliseFirst(original.c_str()).view();
+      name = CapitaliseFirst(std::string(original).c_str()).view();
     }
     // The rest is measured by the rebuilt name, so a name that lost a trailing '-' in the split
     // gets it back from the line.
-    const OwnedText rest = c::TextRight(line, static_cast<int32_t>(std::strlen(line) - name.size()));
     out += name;
-    out += rest.view();
+    out += line.substr(name.size());
     out += "\r\n";
   }
   if (!out.empty()) out.resize(out.size() - 2);
@@ -73,12 +86,9 @@ OwnedText NormaliseHeaderNames(const char* block) {
 }
 
 OwnedText GetHeaderValue(const char* block, const char* name) {
-  const OwnedArray lines = c::SplitText(block, "\r\n");
   const std::string_view sought = name ? name : "";
-  for (int64_t i = 0; i < lines.size(); ++i) {
-    const char* line = lines.TextAt(i);
-    if (std::string_view(line).starts_with(sought)) return TextAfter(line, (std::string(sought) + ": ").c_str());
-  }
+  for (const std::string_view line : SplitAt(block ? block : "", "\r\n"))
+    if (line.starts_with(sought)) return TextAfter(std::string(line).c_str(), (std::string(sought) + ": ").c_str());
   return {};
 }
 

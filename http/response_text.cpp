@@ -47,8 +47,11 @@ bool DecodeWithStream(ByteSetView bytes, const char* charset, OwnedText& text) {
 OwnedText DecodeResponseText(RegexObject& regex, ByteSetView bodyBytes, OwnedText bodyText) {
   CallDllCommand(http_dll::kCoInitialize, {nullptr});
   const OwnedText head = c::TextLeft(bodyText.c_str(), kDeclarationWindow);
-  if (regex.ExecutePattern(kMetaCharsetPattern, head.c_str())) {
-    const OwnedText charset = regex.GetSubMatchText(1, 1);
+  // The pattern begins with the letters "<meta", matched ignoring case. A head without them cannot
+  // match, and the pattern would come back with no match: the same outcome without compiling it.
+  const bool mayDeclare = c::FindText(head.c_str(), "<meta", {}, true) != -1;
+  if (!mayDeclare || regex.ExecutePattern(kMetaCharsetPattern, head.c_str())) {
+    const OwnedText charset = mayDeclare ? regex.GetSubMatchText(1, 1) : OwnedText();
     // The two GBK names, written exactly so, need no decoding: the bytes already are the text.
     if (!charset.empty() && charset.view() != "gbk" && charset.view() != "gb2312")
       DecodeWithStream(bodyBytes, charset.c_str(), bodyText);

@@ -11,7 +11,6 @@
 #include "http/dll_indices.h"
 #include "http/request_headers.h"
 #include "http/response_text.h"
-#include "http/text_markers.h"
 #include "regex/regex_object.h"
 #include "runtime/commands/command_front.h"
 #include "runtime/dll/dll_commands.h"

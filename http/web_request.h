@@ -34,10 +34,10 @@ struct WebRequestArguments {
   qv::OwnedText* location = nullptr;        // out: the value of the response's Location line
   qv::OwnedText* statusText = nullptr;      // out: "200 OK" and the like, or a 7xx message
   qv::OwnedByteSet* responseBytes = nullptr;  // out: the body exactly as received
-  std::optional<bool> mergeCookies;           // true when left out
-  std::optional<bool> completeHeaders;        // true when left out
-  qv::ByteSetView postBytes;                  // the body; wins over postText when not empty
-  std::optional<bool> normaliseHeaderNames;   // true when left out
+  std::optional<bool> mergeCookies = {};      // true when left out
+  std::optional<bool> completeHeaders = {};   // true when left out
+  qv::ByteSetView postBytes = {};             // the body; wins over postText when not empty
+  std::optional<bool> normaliseHeaderNames = {};  // true when left out
 };
 
 // The failure messages of the status text.

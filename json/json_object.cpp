@@ -60,6 +60,7 @@ JsonObject::JsonObject(const JsonObject& other) : m_name(OwnedText::Copy(other.m
   CallDllCommand(json_dll::kCoInitialize, {nullptr});
   m_comInitialised = true;
   c::ObjectAssign(m_control, other.m_control);
+  other.m_fresh = false;
 }
 
 JsonObject::~JsonObject() {
@@ -68,12 +69,15 @@ JsonObject::~JsonObject() {
 }
 
 bool JsonObject::EvalBool(const char* script) const {
+  m_fresh = false;
   return c::ObjectCallBool(m_control, "Eval", {c::TextValue(script)});
 }
 OwnedText JsonObject::EvalText(const char* script) const {
+  m_fresh = false;
   return c::ObjectCallText(m_control, "Eval", {c::TextValue(script)});
 }
 double JsonObject::EvalNumber(const char* script) const {
+  m_fresh = false;
   return c::ObjectCallNumber(m_control, "Eval", {c::TextValue(script)});
 }
 
@@ -85,10 +89,11 @@ void JsonObject::CreateContext() {
   }
   if (!c::ObjectCreate(m_control, "MSScriptControl.ScriptControl")) return;
   c::ObjectSetProperty(m_control, "Language", c::TextValue("JavaScript"));
-  c::ObjectCallBool(m_control, "AddCode", {c::TextValue(kJsonPrelude)});
+  AddPrelude(m_control);
   EvalBool(Script({"var ", m_name.view(),
                    " = {}, str_Code = String.fromCharCode(9216), str_reg = new RegExp(str_Code, 'g')"})
                .c_str());
+  m_fresh = true;
 }
 
 void JsonObject::LoadDocument(const char* text) {
@@ -101,13 +106,15 @@ void JsonObject::LoadDocument(const char* text) {
   // The reply is data, never script: it must be JSON, and it reaches the engine as a string
   // literal for the engine's JSON parser, so no part of it is ever compiled as code.
   if (json.size() > kLargestJsonText || !json_text::IsJsonText(json)) return;
-  const std::string load =
-      Script({"var ", m_name.view(), " = JSON.parse(", json_text::ScriptStringLiteral(json), ")"});
+  std::string load = Script({"var ", m_name.view(), " = JSON.parse("});
+  json_text::AppendScriptStringLiteral(load, json);
+  load += ')';
   c::ObjectCallBool(m_control, "AddCode", {c::TextValue(load.c_str())});
 }
 
 bool JsonObject::Parse(const char* text) {
-  if (!c::ObjectIsEmpty(m_control)) {
+  // Every parse starts in a fresh engine. One made by CreateContext and not used since is one.
+  if (!c::ObjectIsEmpty(m_control) && !m_fresh) {
     c::ObjectRelease(m_control);
     CreateContext();
   }
@@ -264,6 +271,7 @@ OwnedText JsonObject::PathToJson(const char* path) const {
 }
 
 OwnedObject JsonObject::GetScriptControl() const {
+  m_fresh = false;
   OwnedObject control;
   c::ObjectAssign(control, m_control);
   return control;
@@ -271,15 +279,18 @@ OwnedObject JsonObject::GetScriptControl() const {
 
 OwnedText ReadJsonValue(OwnedText& text, const char* path) {
   JsonObject json;
-  const OwnedText cr = c::CharFromCode(13);
-  const OwnedText lf = c::CharFromCode(10);
-  OwnedText stripped = c::ReplaceSubtext(text.c_str(), cr.c_str(), {}, {}, {}, true);
-  stripped = c::ReplaceSubtext(stripped.c_str(), lf.c_str(), {}, {}, {}, true);
-  // Removing line breaks can join what the reply kept apart (a line break inside a string, or
-  // between two halves of a number), so a reply that loses some must have been JSON before too.
-  const bool changed = stripped.size() != text.size();
-  const bool wasJson = !changed || json_text::IsJsonText(text.view());
-  text = std::move(stripped);
+  bool wasJson = true;
+  // A reply without line breaks is left as it is: there is nothing to remove.
+  if (text.view().find_first_of("\r\n") != std::string_view::npos) {
+    const OwnedText cr = c::CharFromCode(13);
+    const OwnedText lf = c::CharFromCode(10);
+    OwnedText stripped = c::ReplaceSubtext(text.c_str(), cr.c_str(), {}, {}, {}, true);
+    stripped = c::ReplaceSubtext(stripped.c_str(), lf.c_str(), {}, {}, {}, true);
+    // Removing line breaks can join what the reply kept apart (a line break inside a string, or
+    // between two halves of a number), so the reply must have been JSON with them too.
+    wasJson = text.size() <= kLargestJsonText && json_text::IsJsonText(text.view());
+    text = std::move(stripped);
+  }
   if (!wasJson || !json.Parse(text.c_str())) return OwnedText::Copy(kJsonParseFailed);
 
   switch (json.GetType(path)) {

@@ -104,6 +104,9 @@ class JsonObject {
   qv::OwnedText m_name;
   qv::OwnedObject m_control;
   bool m_comInitialised = false;
+  // The context is as CreateContext left it: no script text has been sent to it since, and nobody
+  // else holds it. Parse can then use it as the fresh engine it would otherwise make.
+  mutable bool m_fresh = false;
 };
 
 // Reads the value at path from a JSON reply: a string as itself, a boolean as "true" or "false",

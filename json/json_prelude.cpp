@@ -1,6 +1,12 @@
 #include "json/json_prelude.h"
 
+#include <string>
+
+#include "runtime/automation/automation_front.h"
+
 namespace quorvane {
+
+namespace c = qv::cmd;
 
 // Notes on the script:
 // - The three helpers are global function declarations, so that the texts sent through Eval find
@@ -17,8 +23,12 @@ namespace quorvane {
 //   line and paragraph separators, word joiners, the byte order mark, the specials block); its
 //   parser turns NUL and the same invisible characters into escapes, makes sure that what is left
 //   after removing escapes, values and opening brackets is punctuation only, and only then
-//   evaluates the text.
-const char* const kJsonPrelude = R"JS(
+//   evaluates the text. It is sent only to an engine that needs it, so that one with JSON of its
+//   own does not pay for compiling it in every context.
+namespace {
+
+// The helpers the generated script texts call.
+constexpr const char* kHelpers = R"JS(
 function get__count(c) {
   return Object.prototype.toString.call(c) == '[object Array]' ? c.length : 0;
 }
@@ -52,7 +62,11 @@ function get__extend(target, source) {
   }
   return target;
 }
-(function (global) {
+)JS";
+
+// JSON.stringify and JSON.parse (with Date.prototype.toJSON) for engines without them. Run as
+// global code: `this` is the global object.
+constexpr const char* kJsonPolyfill = R"JS((function (global) {
   if (typeof global.JSON != 'object' || global.JSON === null) global.JSON = {};
   var json = global.JSON;
   var classOf = function (v) { return Object.prototype.toString.call(v); };
@@ -135,11 +149,12 @@ function get__extend(target, source) {
 
   if (typeof json.stringify != 'function') {
     json.stringify = function (value, replacer, space) {
+      // Indentation of up to ten spaces, or the first ten characters of a string.
       var gap = '';
       if (typeof space == 'number') {
-        while (gap.length < space) gap += ' ';
+        while (gap.length < space && gap.length < 10) gap += ' ';
       } else if (typeof space == 'string') {
-        gap = space;
+        gap = space.slice(0, 10);
       }
       if (replacer && typeof replacer != 'function' &&
           (typeof replacer != 'object' || typeof replacer.length != 'number')) {
@@ -174,10 +189,24 @@ function get__extend(target, source) {
     };
   }
 })(this);
-if (typeof Object.prototype.toJSONString != 'function') {
+)JS";
+
+constexpr const char* kObjectMethods = R"JS(if (typeof Object.prototype.toJSONString != 'function') {
   Object.prototype.toJSONString = function (filter) { return JSON.stringify(this, filter); };
   Object.prototype.parseJSON = function (filter) { return JSON.parse(this, filter); };
 }
 )JS";
+
+}  // namespace
+
+void AddPrelude(const qv::OwnedObject& control) {
+  static const std::string prelude = std::string(kHelpers) + kObjectMethods;
+  c::ObjectCallBool(control, "AddCode", {c::TextValue(prelude.c_str())});
+  const bool hasJson = c::ObjectCallBool(
+      control, "Eval",
+      {c::TextValue("typeof JSON == 'object' && JSON !== null && typeof JSON.stringify == 'function' && "
+                    "typeof JSON.parse == 'function' && typeof Date.prototype.toJSON == 'function'")});
+  if (!hasJson) c::ObjectCallBool(control, "AddCode", {c::TextValue(kJsonPolyfill)});
+}
 
 }  // namespace quorvane

@@ -34,33 +34,42 @@ bool IsJsonText(std::string_view gbk) {
   return IsJsonUtf16(wide);
 }
 
-std::string ScriptStringLiteral(std::string_view gbk) {
+void AppendScriptStringLiteral(std::string& out, std::string_view gbk) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(gbk.size() + gbk.size() / 8 + 2);
+  out.reserve(out.size() + gbk.size() + gbk.size() / 16 + 8);
   out += '\'';
-  for (size_t i = 0; i < gbk.size(); ++i) {
+  // Bytes that stand for themselves are copied in runs; a run ends only at a byte to escape.
+  size_t run = 0;
+  size_t i = 0;
+  while (i < gbk.size()) {
     const auto byte = static_cast<unsigned char>(gbk[i]);
     if (IsGbkLead(byte)) {
       if (i + 1 < gbk.size()) {
-        out += gbk[i];
-        out += gbk[++i];
-      } else {
-        out += '?';
+        i += 2;  // the character's second byte goes with it, whatever it is
+        continue;
       }
-    } else if (byte == '\\' || byte == '\'') {
+      out.append(gbk, run, i - run);
+      out += '?';
+      run = ++i;
+      continue;
+    }
+    if (byte >= 0x20 && byte != '\\' && byte != '\'') {
+      ++i;
+      continue;
+    }
+    out.append(gbk, run, i - run);
+    if (byte >= 0x20) {
       out += '\\';
       out += static_cast<char>(byte);
-    } else if (byte < 0x20) {
+    } else {
       out += "\\x";
       out += kHex[byte >> 4];
       out += kHex[byte & 0xF];
-    } else {
-      out += static_cast<char>(byte);
     }
+    run = ++i;
   }
+  out.append(gbk, run, gbk.size() - run);
   out += '\'';
-  return out;
 }
 
 }  // namespace quorvane::json_text

@@ -19,9 +19,10 @@ bool IsJsonText(std::string_view gbk);
 // The same check on UTF-16 text.
 bool IsJsonUtf16(std::u16string_view text);
 
-// A single-quoted script string literal, in GBK, whose value is the text as the script control
-// decodes it. Backslash, apostrophe and the C0 controls are escaped; a lead byte at the very end
-// (which the decoder reads as '?') is written as '?' so that it cannot take the closing quote.
-std::string ScriptStringLiteral(std::string_view gbk);
+// Appends to out a single-quoted script string literal, in GBK, whose value is the text as the
+// script control decodes it. Backslash, apostrophe and the C0 controls are escaped; a lead byte at
+// the very end (which the decoder reads as '?') is written as '?' so that it cannot take the
+// closing quote.
+void AppendScriptStringLiteral(std::string& out, std::string_view gbk);
 
 }  // namespace quorvane::json_text

@@ -6,7 +6,8 @@
 // then ends at once. The time runs from just before posix_spawn until that line has been read
 // (CLOCK_MONOTONIC); the peak memory is the child's ru_maxrss from wait4. The two programs take
 // turns, the one that goes first alternating, after one untimed run of each that fills the file
-// cache. A child that has not reported within 20 s is killed and its run counts as failed.
+// cache. A child that has not reported within 20 s is killed and its run counts as failed. The
+// untimed run also asks each child how many shared objects it has mapped when it reports.
 //
 // usage: startup_bench [--runs N] [--verbose]
 // The children's output goes to /dev/null unless --verbose is given. The children draw with QT_QPA_PLATFORM=offscreen unless the caller set QT_QPA_PLATFORM (for
@@ -49,6 +50,7 @@ struct Child {
   std::vector<Sample> samples;
   std::string window;  // the size the child reported, from its first good run
   int failures = 0;
+  int libraries = -1;  // shared objects mapped at the first paint, from the untimed run
 };
 
 double NowMilliseconds() {
@@ -170,7 +172,12 @@ bool RunOnce(Child& child, char** environment, Sample& sample) {
                  WIFSIGNALED(status) ? "signal" : "exit code", code, line.substr(0, line.find('\n')).c_str());
     return false;
   }
-  if (child.window.empty()) child.window = line.substr(8, line.find('\n') - 8);
+  const std::string fields = line.substr(8, line.find('\n') - 8);
+  const size_t space = fields.find(' ');
+  if (child.window.empty()) child.window = fields.substr(0, space);
+  constexpr char kLibraries[] = " libraries ";
+  if (space != std::string::npos && fields.compare(space, sizeof kLibraries - 1, kLibraries) == 0)
+    child.libraries = std::atoi(fields.c_str() + space + sizeof kLibraries - 1);
   sample.milliseconds = reported - start;
   sample.peakKiB = usage.ru_maxrss;  // kilobytes on Linux
   return true;
@@ -239,18 +246,22 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string directory = ExecutableDirectory();
-  Child program{"program", directory + "/startup_probe", {}, {}, 0};
-  Child peer{"peer", directory + "/startup_peer", {}, {}, 0};
+  Child program{"program", directory + "/startup_probe", {}, {}, 0, -1};
+  Child peer{"peer", directory + "/startup_peer", {}, {}, 0, -1};
 
   std::string platform;
   std::vector<std::string> variables = ChildEnvironment(platform);
   std::vector<char*> environment;
   for (std::string& variable : variables) environment.push_back(variable.data());
   environment.push_back(nullptr);
+  // The untimed run's environment also asks for the count of mapped shared objects.
+  std::string countVariable = std::string(qvbench::kCountLibrariesVariable) + "=1";
+  std::vector<char*> countingEnvironment = environment;
+  countingEnvironment.insert(countingEnvironment.end() - 1, countVariable.data());
 
   std::printf("startup_bench: %d runs of each, QT_QPA_PLATFORM=%s\n", runs, platform.c_str());
-  Run(program, environment.data(), false);
-  Run(peer, environment.data(), false);
+  Run(program, countingEnvironment.data(), false);
+  Run(peer, countingEnvironment.data(), false);
   for (int i = 0; i < runs; ++i) {
     Child& first = i % 2 == 0 ? program : peer;
     Child& second = i % 2 == 0 ? peer : program;
@@ -274,6 +285,8 @@ int main(int argc, char** argv) {
     std::printf("Program/Peer (medians): time %.2f, memory %.2f   (goal: at most 1.5 and 1.3)\n",
                 Median(Times(program)) / Median(Times(peer)), Median(PeaksMiB(program)) / Median(PeaksMiB(peer)));
   }
+  if (program.libraries >= 0 && peer.libraries >= 0)
+    std::printf("shared objects mapped at first paint: program %d, peer %d\n", program.libraries, peer.libraries);
   const int failures = program.failures + peer.failures;
   if (failures > 0) std::printf("failed runs: program %d, peer %d\n", program.failures, peer.failures);
   return failures > 0 ? 1 : 0;

@@ -78,7 +78,7 @@ size_t WinHttpOpenHandleCount() {
   return table.objects.size();
 }
 
-BOOL WinHttpCheckPlatform() { return TRUE; }
+BOOL WinHttpCheckPlatform() { return LoadTransferEngine() ? TRUE : FALSE; }
 
 HINTERNET WinHttpOpen(LPCWSTR agent, DWORD accessType, LPCWSTR proxyName, LPCWSTR proxyBypass, DWORD flags) {
   // Only the synchronous mode exists here; an asynchronous session would need status callbacks
@@ -105,6 +105,10 @@ HINTERNET WinHttpOpen(LPCWSTR agent, DWORD accessType, LPCWSTR proxyName, LPCWST
     default:
       SetLastError(ERROR_INVALID_PARAMETER);
       return nullptr;
+  }
+  if (!LoadTransferEngine()) {
+    SetLastError(ERROR_WINHTTP_INTERNAL_ERROR);
+    return nullptr;
   }
   session->agent = Utf16ToAnsi(agent ? agent : u"");
   session->data = CreateSessionData();

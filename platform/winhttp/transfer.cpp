@@ -1,15 +1,22 @@
 // The one file that talks to libcurl: one exchange per transfer, driven through a multi handle by
 // the calling thread in short polls, and libcurl's results turned into WinHttp's error codes.
 //
+// libcurl and the OpenSSL functions of the certificate check are not linked: they are loaded at the
+// service's first use (a new session), so that a program that never sends a request maps none of
+// libcurl's many dependencies. Their headers still declare every function this file calls, so the
+// table of resolved pointers is type-checked against them.
+//
 // libcurl adds request headers of its own (Accept, Expect, Content-Type for a body, a proxy's
 // Proxy-Connection); each is switched off with an empty "Name:" line, so the wire carries the
 // lines the service decided on and the Host line that libcurl writes (with the port only when it is
 // not the scheme's default), plus the basic Authorization lines of the credentials.
 #include <curl/curl.h>
+#include <dlfcn.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstring>
@@ -26,9 +33,82 @@ struct SessionData {
 
 namespace {
 
-void InitialiseCurl() {
+// The functions resolved at first use, by the shared object that exports them.
+#define QV_CURL_FUNCTIONS(X)                                                                              \
+  X(curl_global_init) X(curl_free) X(curl_easy_init) X(curl_easy_cleanup) X(curl_easy_setopt)             \
+  X(curl_easy_getinfo) X(curl_easy_pause) X(curl_multi_init) X(curl_multi_cleanup) X(curl_multi_add_handle) \
+  X(curl_multi_remove_handle) X(curl_multi_perform) X(curl_multi_info_read) X(curl_multi_poll)            \
+  X(curl_slist_append) X(curl_slist_free_all) X(curl_url) X(curl_url_set) X(curl_url_get)                 \
+  X(curl_url_cleanup) X(curl_share_init) X(curl_share_setopt) X(curl_share_cleanup)
+#define QV_SSL_FUNCTIONS(X)                                                                       \
+  X(SSL_get_ex_data_X509_STORE_CTX_idx) X(SSL_get_SSL_CTX) X(SSL_CTX_get_ex_data) X(SSL_CTX_set_ex_data) \
+  X(SSL_CTX_set_verify) X(SSL_CTX_get_verify_mode)
+#define QV_CRYPTO_FUNCTIONS(X)                                                                \
+  X(CRYPTO_get_ex_new_index) X(X509_STORE_CTX_get_ex_data) X(X509_STORE_CTX_get_error) \
+  X(X509_STORE_CTX_set_error)
+
+struct CurlLibrary {
+#define QV_POINTER(name) decltype(&::name) name = nullptr;
+  QV_CURL_FUNCTIONS(QV_POINTER)
+  QV_SSL_FUNCTIONS(QV_POINTER)
+  QV_CRYPTO_FUNCTIONS(QV_POINTER)
+#undef QV_POINTER
+  // Where each TLS context carries the request's security flags for the certificate check.
+  int securityFlagsIndex = -1;
+};
+
+constexpr char kDefaultCurlObject[] = "libcurl.so.4";
+std::atomic<const char*> g_curlObject{kDefaultCurlObject};
+std::atomic<bool> g_loadTried{false};
+
+// Resolves every function, or none: false when a shared object or one of its functions is missing.
+// libssl and libcrypto are taken only as libcurl itself loaded them (RTLD_NOLOAD), so the check
+// runs in the TLS library that libcurl's connections use.
+bool Load(const char* curlObject, CurlLibrary& lib) {
+  void* curl = dlopen(curlObject, RTLD_NOW | RTLD_LOCAL);
+  if (!curl) return false;
+  void* ssl = dlopen("libssl.so.3", RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+  void* crypto = dlopen("libcrypto.so.3", RTLD_NOW | RTLD_LOCAL | RTLD_NOLOAD);
+  bool complete = ssl && crypto;
+  if (complete) {
+#define QV_RESOLVE(handle, name) \
+  complete = complete && (lib.name = reinterpret_cast<decltype(lib.name)>(dlsym(handle, #name))) != nullptr;
+#define QV_FROM_CURL(name) QV_RESOLVE(curl, name)
+#define QV_FROM_SSL(name) QV_RESOLVE(ssl, name)
+#define QV_FROM_CRYPTO(name) QV_RESOLVE(crypto, name)
+    QV_CURL_FUNCTIONS(QV_FROM_CURL)
+    QV_SSL_FUNCTIONS(QV_FROM_SSL)
+    QV_CRYPTO_FUNCTIONS(QV_FROM_CRYPTO)
+#undef QV_FROM_CRYPTO
+#undef QV_FROM_SSL
+#undef QV_FROM_CURL
+#undef QV_RESOLVE
+  }
+  if (complete) {
+    lib.securityFlagsIndex = lib.CRYPTO_get_ex_new_index(CRYPTO_EX_INDEX_SSL_CTX, 0, nullptr, nullptr, nullptr, nullptr);
+    complete = lib.securityFlagsIndex >= 0 && lib.curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+  }
+  // The handles taken with RTLD_NOLOAD only add a reference; a complete library stays loaded for
+  // the life of the process.
+  if (ssl) dlclose(ssl);
+  if (crypto) dlclose(crypto);
+  if (!complete) {
+    dlclose(curl);
+    lib = {};
+  }
+  return complete;
+}
+
+// The loaded library, or null when it cannot be loaded; loaded once, by the first caller.
+const CurlLibrary* Library() {
+  static CurlLibrary lib;
+  static bool loaded = false;
   static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+  std::call_once(once, [] {
+    g_loadTried = true;
+    loaded = Load(g_curlObject.load(), lib);
+  });
+  return loaded ? &lib : nullptr;
 }
 
 void LockShare(CURL*, curl_lock_data data, curl_lock_access, void* user) {
@@ -96,11 +176,6 @@ bool StartsWithIgnoringCase(std::string_view text, std::string_view prefix) {
 // one: libcurl's switches are coarser (peer verification off forgives everything), so the chain is
 // verified by OpenSSL as usual and this callback clears exactly the faults the flags name. The
 // host name check stays libcurl's, switched by the common-name flag.
-int SecurityFlagsIndex() {
-  static const int index = SSL_CTX_get_ex_new_index(0, nullptr, nullptr, nullptr, nullptr);
-  return index;
-}
-
 bool Forgiven(int error, DWORD flags) {
   switch (error) {
     case X509_V_ERR_DEPTH_ZERO_SELF_SIGNED_CERT:
@@ -120,32 +195,35 @@ bool Forgiven(int error, DWORD flags) {
   }
 }
 
+// Both run inside a transfer, so the library is loaded.
 int VerifyCertificate(int preverified, X509_STORE_CTX* store) {
   if (preverified) return 1;
-  auto* ssl = static_cast<SSL*>(X509_STORE_CTX_get_ex_data(store, SSL_get_ex_data_X509_STORE_CTX_idx()));
-  const auto flags = static_cast<DWORD>(
-      reinterpret_cast<uintptr_t>(ssl ? SSL_CTX_get_ex_data(SSL_get_SSL_CTX(ssl), SecurityFlagsIndex()) : nullptr));
-  if (!Forgiven(X509_STORE_CTX_get_error(store), flags)) return 0;
-  X509_STORE_CTX_set_error(store, X509_V_OK);
+  const CurlLibrary& lib = *Library();
+  auto* ssl = static_cast<SSL*>(lib.X509_STORE_CTX_get_ex_data(store, lib.SSL_get_ex_data_X509_STORE_CTX_idx()));
+  const auto flags = static_cast<DWORD>(reinterpret_cast<uintptr_t>(
+      ssl ? lib.SSL_CTX_get_ex_data(lib.SSL_get_SSL_CTX(ssl), lib.securityFlagsIndex) : nullptr));
+  if (!Forgiven(lib.X509_STORE_CTX_get_error(store), flags)) return 0;
+  lib.X509_STORE_CTX_set_error(store, X509_V_OK);
   return 1;
 }
 
 CURLcode SetUpTls(CURL*, void* context, void* flags) {
+  const CurlLibrary& lib = *Library();
   auto* ctx = static_cast<SSL_CTX*>(context);
-  SSL_CTX_set_ex_data(ctx, SecurityFlagsIndex(), flags);
+  lib.SSL_CTX_set_ex_data(ctx, lib.securityFlagsIndex, flags);
   // The mode stays as libcurl chose it; libcurl reads the verification result after the handshake.
-  SSL_CTX_set_verify(ctx, SSL_CTX_get_verify_mode(ctx), &VerifyCertificate);
+  lib.SSL_CTX_set_verify(ctx, lib.SSL_CTX_get_verify_mode(ctx), &VerifyCertificate);
   return CURLE_OK;
 }
 
 class CurlTransfer final : public Transfer {
  public:
-  CurlTransfer() = default;
+  explicit CurlTransfer(const CurlLibrary& lib) : m_lib(lib) {}
   ~CurlTransfer() override {
-    if (m_multi && m_easy) curl_multi_remove_handle(m_multi, m_easy);
-    if (m_easy) curl_easy_cleanup(m_easy);
-    if (m_multi) curl_multi_cleanup(m_multi);
-    curl_slist_free_all(m_headers);
+    if (m_multi && m_easy) m_lib.curl_multi_remove_handle(m_multi, m_easy);
+    if (m_easy) m_lib.curl_easy_cleanup(m_easy);
+    if (m_multi) m_lib.curl_multi_cleanup(m_multi);
+    m_lib.curl_slist_free_all(m_headers);
   }
   CurlTransfer(const CurlTransfer&) = delete;
   CurlTransfer& operator=(const CurlTransfer&) = delete;
@@ -203,8 +281,8 @@ class CurlTransfer final : public Transfer {
   bool RequestSent() const {
     long requestSize = 0;
     curl_off_t uploaded = 0;
-    curl_easy_getinfo(m_easy, CURLINFO_REQUEST_SIZE, &requestSize);
-    curl_easy_getinfo(m_easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
+    m_lib.curl_easy_getinfo(m_easy, CURLINFO_REQUEST_SIZE, &requestSize);
+    m_lib.curl_easy_getinfo(m_easy, CURLINFO_SIZE_UPLOAD_T, &uploaded);
     return requestSize > 0 && uploaded >= m_bodyLength;
   }
 
@@ -217,7 +295,7 @@ class CurlTransfer final : public Transfer {
 
   void Resume() {
     m_paused = false;
-    curl_easy_pause(m_easy, CURLPAUSE_CONT);
+    m_lib.curl_easy_pause(m_easy, CURLPAUSE_CONT);
   }
 
   // Runs the transfer until ready() holds or it has ended. A limit (ms, 0 for none) ends the wait
@@ -230,12 +308,12 @@ class CurlTransfer final : public Transfer {
     uint64_t seen = m_progress;
     for (;;) {
       int running = 0;
-      if (curl_multi_perform(m_multi, &running) != CURLM_OK) {
+      if (m_lib.curl_multi_perform(m_multi, &running) != CURLM_OK) {
         m_done = true;
         m_result = CURLE_OUT_OF_MEMORY;
       }
       int queued = 0;
-      while (CURLMsg* message = curl_multi_info_read(m_multi, &queued)) {
+      while (CURLMsg* message = m_lib.curl_multi_info_read(m_multi, &queued)) {
         if (message->msg == CURLMSG_DONE) {
           m_done = true;
           m_result = message->data.result;
@@ -253,7 +331,7 @@ class CurlTransfer final : public Transfer {
         if (idle >= limitMs) return ERROR_WINHTTP_TIMEOUT;
         waitMs = static_cast<int>(std::min<long long>(waitMs, limitMs - idle));
       }
-      curl_multi_poll(m_multi, nullptr, 0, std::max(waitMs, 1), nullptr);
+      m_lib.curl_multi_poll(m_multi, nullptr, 0, std::max(waitMs, 1), nullptr);
       RunWaitHook();
     }
   }
@@ -320,6 +398,7 @@ class CurlTransfer final : public Transfer {
     return 0;
   }
 
+  const CurlLibrary& m_lib;
   CURLM* m_multi = nullptr;
   CURL* m_easy = nullptr;
   curl_slist* m_headers = nullptr;
@@ -345,28 +424,27 @@ class CurlTransfer final : public Transfer {
 };
 
 DWORD CurlTransfer::Start(const TransferSetup& setup) {
-  InitialiseCurl();
   m_timeouts = setup.timeouts;
-  m_multi = curl_multi_init();
-  m_easy = curl_easy_init();
+  m_multi = m_lib.curl_multi_init();
+  m_easy = m_lib.curl_easy_init();
   if (!m_multi || !m_easy) return ERROR_NOT_ENOUGH_MEMORY;
   CURL* e = m_easy;
 
-  curl_easy_setopt(e, CURLOPT_URL, setup.url.c_str());
-  curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);
-  curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
-  curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
-  curl_easy_setopt(e, CURLOPT_HTTP_CONTENT_DECODING, 0L);  // bodies are delivered as they came
+  m_lib.curl_easy_setopt(e, CURLOPT_URL, setup.url.c_str());
+  m_lib.curl_easy_setopt(e, CURLOPT_PROTOCOLS_STR, "http,https");
+  m_lib.curl_easy_setopt(e, CURLOPT_PATH_AS_IS, 1L);
+  m_lib.curl_easy_setopt(e, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  m_lib.curl_easy_setopt(e, CURLOPT_NOSIGNAL, 1L);
+  m_lib.curl_easy_setopt(e, CURLOPT_FOLLOWLOCATION, 0L);
+  m_lib.curl_easy_setopt(e, CURLOPT_HTTP_CONTENT_DECODING, 0L);  // bodies are delivered as they came
 
   // Resolving and connecting share libcurl's one connect limit; without a limit it must still be
   // set, as 0 would mean libcurl's own default.
   const int resolve = setup.timeouts.resolve, connect = setup.timeouts.connect;
   const long connectLimit = connect == 0 ? LONG_MAX : static_cast<long>(connect) + (resolve > 0 ? resolve : 0);
-  curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, connectLimit);
+  m_lib.curl_easy_setopt(e, CURLOPT_CONNECTTIMEOUT_MS, connectLimit);
 
-  for (const std::string& line : setup.headerLines) m_headers = curl_slist_append(m_headers, line.c_str());
+  for (const std::string& line : setup.headerLines) m_headers = m_lib.curl_slist_append(m_headers, line.c_str());
   auto hasHeader = [&](std::string_view name) {
     return std::any_of(setup.headerLines.begin(), setup.headerLines.end(), [&](const std::string& line) {
       return StartsWithIgnoringCase(line, name) && line.size() > name.size() && line[name.size()] == ':';
@@ -376,110 +454,129 @@ DWORD CurlTransfer::Start(const TransferSetup& setup) {
     if (hasHeader(name)) continue;
     std::string off(name);
     off[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(off[0])));
-    m_headers = curl_slist_append(m_headers, (off + ":").c_str());
+    m_headers = m_lib.curl_slist_append(m_headers, (off + ":").c_str());
   }
   if (!m_headers) return ERROR_NOT_ENOUGH_MEMORY;
-  curl_easy_setopt(e, CURLOPT_HTTPHEADER, m_headers);
-  curl_easy_setopt(e, CURLOPT_HEADEROPT, CURLHEADER_SEPARATE);
+  m_lib.curl_easy_setopt(e, CURLOPT_HTTPHEADER, m_headers);
+  m_lib.curl_easy_setopt(e, CURLOPT_HEADEROPT, CURLHEADER_SEPARATE);
 
   if (setup.head) {
-    curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
+    m_lib.curl_easy_setopt(e, CURLOPT_NOBODY, 1L);
   } else if (setup.body) {
     m_bodyLength = static_cast<curl_off_t>(setup.body->size());
-    curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, m_bodyLength);
-    curl_easy_setopt(e, CURLOPT_POSTFIELDS, setup.body->data());
-    curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, setup.verb.c_str());
+    m_lib.curl_easy_setopt(e, CURLOPT_POSTFIELDSIZE_LARGE, m_bodyLength);
+    m_lib.curl_easy_setopt(e, CURLOPT_POSTFIELDS, setup.body->data());
+    m_lib.curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, setup.verb.c_str());
   } else {
-    curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
-    if (setup.verb != "GET") curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, setup.verb.c_str());
+    m_lib.curl_easy_setopt(e, CURLOPT_HTTPGET, 1L);
+    if (setup.verb != "GET") m_lib.curl_easy_setopt(e, CURLOPT_CUSTOMREQUEST, setup.verb.c_str());
   }
 
   if (setup.server.set) {
-    curl_easy_setopt(e, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
-    curl_easy_setopt(e, CURLOPT_USERNAME, setup.server.user.c_str());
-    curl_easy_setopt(e, CURLOPT_PASSWORD, setup.server.password.c_str());
+    m_lib.curl_easy_setopt(e, CURLOPT_HTTPAUTH, static_cast<long>(CURLAUTH_BASIC));
+    m_lib.curl_easy_setopt(e, CURLOPT_USERNAME, setup.server.user.c_str());
+    m_lib.curl_easy_setopt(e, CURLOPT_PASSWORD, setup.server.password.c_str());
   }
   // An empty proxy also keeps libcurl from taking one from the environment.
   m_proxyUrl = setup.proxy.empty() ? std::string() : "http://" + setup.proxy;
-  curl_easy_setopt(e, CURLOPT_PROXY, m_proxyUrl.c_str());
+  m_lib.curl_easy_setopt(e, CURLOPT_PROXY, m_proxyUrl.c_str());
   if (!setup.proxy.empty()) {
-    curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    m_lib.curl_easy_setopt(e, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     if (setup.proxyCredentials.set) {
-      curl_easy_setopt(e, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
-      curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, setup.proxyCredentials.user.c_str());
-      curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, setup.proxyCredentials.password.c_str());
+      m_lib.curl_easy_setopt(e, CURLOPT_PROXYAUTH, static_cast<long>(CURLAUTH_BASIC));
+      m_lib.curl_easy_setopt(e, CURLOPT_PROXYUSERNAME, setup.proxyCredentials.user.c_str());
+      m_lib.curl_easy_setopt(e, CURLOPT_PROXYPASSWORD, setup.proxyCredentials.password.c_str());
     }
   }
 
-  curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
-  curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, (setup.securityFlags & SECURITY_FLAG_IGNORE_CERT_CN_INVALID) ? 0L : 2L);
-  curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, &SetUpTls);
-  curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, reinterpret_cast<void*>(static_cast<uintptr_t>(setup.securityFlags)));
+  m_lib.curl_easy_setopt(e, CURLOPT_SSL_VERIFYPEER, 1L);
+  m_lib.curl_easy_setopt(e, CURLOPT_SSL_VERIFYHOST, (setup.securityFlags & SECURITY_FLAG_IGNORE_CERT_CN_INVALID) ? 0L : 2L);
+  m_lib.curl_easy_setopt(e, CURLOPT_SSL_CTX_FUNCTION, &SetUpTls);
+  m_lib.curl_easy_setopt(e, CURLOPT_SSL_CTX_DATA, reinterpret_cast<void*>(static_cast<uintptr_t>(setup.securityFlags)));
 
   if (setup.cookies && setup.session) {
-    curl_easy_setopt(e, CURLOPT_SHARE, setup.session->share);
-    curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");  // the cookie engine, in memory only
+    m_lib.curl_easy_setopt(e, CURLOPT_SHARE, setup.session->share);
+    m_lib.curl_easy_setopt(e, CURLOPT_COOKIEFILE, "");  // the cookie engine, in memory only
   }
 
-  curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CurlTransfer::OnHeader);
-  curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
-  curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlTransfer::OnBody);
-  curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
-  curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &CurlTransfer::OnConnected);
-  curl_easy_setopt(e, CURLOPT_PREREQDATA, this);
-  curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CurlTransfer::OnProgress);
-  curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
-  curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
+  m_lib.curl_easy_setopt(e, CURLOPT_HEADERFUNCTION, &CurlTransfer::OnHeader);
+  m_lib.curl_easy_setopt(e, CURLOPT_HEADERDATA, this);
+  m_lib.curl_easy_setopt(e, CURLOPT_WRITEFUNCTION, &CurlTransfer::OnBody);
+  m_lib.curl_easy_setopt(e, CURLOPT_WRITEDATA, this);
+  m_lib.curl_easy_setopt(e, CURLOPT_PREREQFUNCTION, &CurlTransfer::OnConnected);
+  m_lib.curl_easy_setopt(e, CURLOPT_PREREQDATA, this);
+  m_lib.curl_easy_setopt(e, CURLOPT_XFERINFOFUNCTION, &CurlTransfer::OnProgress);
+  m_lib.curl_easy_setopt(e, CURLOPT_XFERINFODATA, this);
+  m_lib.curl_easy_setopt(e, CURLOPT_NOPROGRESS, 0L);
 
-  if (curl_multi_add_handle(m_multi, e) != CURLM_OK) return ERROR_NOT_ENOUGH_MEMORY;
+  if (m_lib.curl_multi_add_handle(m_multi, e) != CURLM_OK) return ERROR_NOT_ENOUGH_MEMORY;
   return 0;
 }
 
 }  // namespace
 
+bool LoadTransferEngine() { return Library() != nullptr; }
+
 std::unique_ptr<Transfer> Transfer::Create(const TransferSetup& setup, DWORD* error) {
-  auto transfer = std::make_unique<CurlTransfer>();
+  const CurlLibrary* lib = Library();
+  if (!lib) {
+    *error = ERROR_WINHTTP_INTERNAL_ERROR;
+    return nullptr;
+  }
+  auto transfer = std::make_unique<CurlTransfer>(*lib);
   *error = transfer->Start(setup);
   if (*error) return nullptr;
   return transfer;
 }
 
 std::string ResolveLocation(const std::string& base, const std::string& location) {
-  InitialiseCurl();
-  CURLU* url = curl_url();
+  const CurlLibrary* lib = Library();
+  if (!lib) return {};
+  CURLU* url = lib->curl_url();
   if (!url) return {};
   std::string result;
   char* text = nullptr;
-  if (curl_url_set(url, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
-      curl_url_set(url, CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME | CURLU_URLENCODE) == CURLUE_OK &&
-      curl_url_set(url, CURLUPART_FRAGMENT, nullptr, 0) == CURLUE_OK &&
-      curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK) {
+  if (lib->curl_url_set(url, CURLUPART_URL, base.c_str(), 0) == CURLUE_OK &&
+      lib->curl_url_set(url, CURLUPART_URL, location.c_str(), CURLU_NON_SUPPORT_SCHEME | CURLU_URLENCODE) == CURLUE_OK &&
+      lib->curl_url_set(url, CURLUPART_FRAGMENT, nullptr, 0) == CURLUE_OK &&
+      lib->curl_url_get(url, CURLUPART_URL, &text, 0) == CURLUE_OK) {
     result = text;
   }
-  curl_free(text);
-  curl_url_cleanup(url);
+  lib->curl_free(text);
+  lib->curl_url_cleanup(url);
   return result;
 }
 
 SessionData* CreateSessionData() {
-  InitialiseCurl();
+  const CurlLibrary* lib = Library();
+  if (!lib) return nullptr;
   auto* data = new SessionData;
-  data->share = curl_share_init();
+  data->share = lib->curl_share_init();
   if (!data->share) {
     delete data;
     return nullptr;
   }
-  curl_share_setopt(data->share, CURLSHOPT_LOCKFUNC, &LockShare);
-  curl_share_setopt(data->share, CURLSHOPT_UNLOCKFUNC, &UnlockShare);
-  curl_share_setopt(data->share, CURLSHOPT_USERDATA, data);
-  curl_share_setopt(data->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
+  lib->curl_share_setopt(data->share, CURLSHOPT_LOCKFUNC, &LockShare);
+  lib->curl_share_setopt(data->share, CURLSHOPT_UNLOCKFUNC, &UnlockShare);
+  lib->curl_share_setopt(data->share, CURLSHOPT_USERDATA, data);
+  lib->curl_share_setopt(data->share, CURLSHOPT_SHARE, CURL_LOCK_DATA_COOKIE);
   return data;
 }
 
 void DestroySessionData(SessionData* data) {
   if (!data) return;
-  curl_share_cleanup(data->share);
+  Library()->curl_share_cleanup(data->share);
   delete data;
 }
 
 }  // namespace win::winhttp
+
+namespace win {
+
+BOOL SetWinHttpLibraryForTesting(const char* curlObject) {
+  if (winhttp::g_loadTried) return FALSE;
+  winhttp::g_curlObject = curlObject ? curlObject : winhttp::kDefaultCurlObject;
+  return TRUE;
+}
+
+}  // namespace win

@@ -8,6 +8,10 @@
 // ERROR_WINHTTP_INCORRECT_HANDLE_TYPE. Handles can be closed in any order: a request keeps its
 // connection and session alive inside the service until it is closed itself.
 //
+// libcurl is loaded when the service is first used (WinHttpCheckPlatform or WinHttpOpen), not at
+// start-up. Where it cannot be loaded, WinHttpCheckPlatform returns FALSE and WinHttpOpen fails
+// with ERROR_WINHTTP_INTERNAL_ERROR; URL cracking works without it.
+//
 // While a call waits on the network it runs the wait hook (SetWinHttpWaitHook) between short
 // polls, so the user interface can repaint; by default the hook processes the thread's pending
 // paint events and nothing else.
@@ -148,7 +152,7 @@ inline constexpr DWORD ERROR_WINHTTP_REDIRECT_FAILED = 12156;
 inline constexpr DWORD ERROR_WINHTTP_SECURE_FAILURE = 12175;
 inline constexpr DWORD ERROR_WINHTTP_HEADER_SIZE_OVERFLOW = 12182;
 
-// The service is always usable here.
+// TRUE when the service can be used: its transfer library loads.
 BOOL WinHttpCheckPlatform();
 
 // Cracks an http or https address (scheme letter case ignored). A component is returned when its
@@ -194,5 +198,10 @@ WinHttpWaitHook SetWinHttpWaitHook(WinHttpWaitHook hook);
 
 // The number of handles that are open, for leak checks.
 size_t WinHttpOpenHandleCount();
+
+// Names the shared object loaded in place of libcurl ("libcurl.so.4"; null restores it), so that a
+// test can see the service on a machine without it. Only before the service's first use: FALSE,
+// changing nothing, once loading has been tried.
+BOOL SetWinHttpLibraryForTesting(const char* curlObject);
 
 }  // namespace win

@@ -175,6 +175,10 @@ class Transfer {
 // Resolves a Location value against the address it came from; empty when it cannot be resolved.
 std::string ResolveLocation(const std::string& base, const std::string& location);
 
+// Loads libcurl and the TLS functions at the first call; false, then and ever after, when they
+// cannot be loaded. Every call below needs it to have succeeded.
+bool LoadTransferEngine();
+
 SessionData* CreateSessionData();
 void DestroySessionData(SessionData* data);
 

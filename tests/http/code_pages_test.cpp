@@ -7,7 +7,7 @@
 #include "common/gbk_print.h"
 #include "http/code_pages.h"
 #include "http/dll_indices.h"
-#include "runtime/startup.h"
+#include "app/program.h"
 
 namespace quorvane {
 namespace {
@@ -29,7 +29,7 @@ TEST(HttpDllIndices, NameTheProgramsDeclarations) {
       {http_dll::kWinHttpQueryHeaders, "WinHttpQueryHeaders"}, {http_dll::kCoInitialize, "CoInitialize"},
       {http_dll::kCoUninitialize, "CoUninitialize"}, {http_dll::kMultiByteToWideChar, "MultiByteToWideChar"},
       {http_dll::kWideCharToMultiByte, "WideCharToMultiByte"}};
-  for (const auto& [index, name] : kExpected) EXPECT_STREQ(qv::DllFunctionName(index), name) << index;
+  for (const auto& [index, name] : kExpected) EXPECT_STREQ(Description().dllFunctionNames[index], name) << index;
 }
 
 TEST(CodePages, GbkToUtf16TerminatorAndEmptyText) {

@@ -98,6 +98,8 @@ TEST(RequestHeaders, BuildTable) {
        Lines({kAgent, kAccept, kEncoding, kLanguage, kFormType, kCache}, false)},
       {"accept inside a value suppresses Accept", "X-Note: my ACCEPT: all", 0, "", true, true,
        Lines({"X-Note: my ACCEPT: all", kAgent, kEncoding, kLanguage, kCache}, false)},
+      {"Content-Type:x counts as a type", "Content-Type:x", 1, "", true, true,
+       Lines({"Content-Type:x", kAgent, kAccept, kEncoding, kLanguage, kCache}, false)},
       {"User-Agent: without space is no agent", "User-Agent:me", 0, "", true, true,
        Lines({"User-Agent:me", kAgent, kAccept, kEncoding, kLanguage, kCache}, false)},
       {"names unchanged without normalising", "x-one: 1", 0, "", false, false, "x-one: 1\r\n"},

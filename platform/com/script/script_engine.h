@@ -86,8 +86,10 @@ class ScriptObject {
 
 class ScriptEngine {
  public:
-  // Far more than any JSON document the program reads, far less than would strain the process.
-  static constexpr size_t kDefaultMemoryLimit = size_t{32} << 20;
+  // Room for a JSON document of 32 MB, which takes several times its text in engine memory (the
+  // text itself, its parsed objects and strings), with enough to spare that the engine is not
+  // collecting garbage on every allocation near the cap; a runaway script still fails its own call.
+  static constexpr size_t kDefaultMemoryLimit = size_t{512} << 20;
   // Milliseconds, as the Windows script control's Timeout; kNoTimeout lets scripts run forever.
   static constexpr int32_t kDefaultTimeout = 10000;
   static constexpr int32_t kNoTimeout = -1;
