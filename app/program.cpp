@@ -3,6 +3,7 @@
 #include <string_view>
 
 #include "app/main_window.h"
+#include "app/query_action.h"
 #include "regex/regex_object.h"
 
 namespace quorvane {
@@ -41,9 +42,6 @@ const qv::CommandLibraryDescriptor* const kCommandLibraries[] = {&qv::CoreComman
 alignas(8) const unsigned char kWindowTemplateData[] = {
 #include "main_window_template.inc"
 };
-
-// The click of the query button. The answer query action binds here.
-void QueryButtonClick() {}
 
 // The program's code base: the window templates name their event handlers by byte offsets into
 // this table.

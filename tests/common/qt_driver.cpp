@@ -6,7 +6,13 @@
 #include <QImage>
 #include <QInputMethodEvent>
 #include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPointer>
 #include <QTemporaryDir>
+
+#include <algorithm>
+#include <memory>
+#include <vector>
 
 #include "platform/ui/window_private.h"
 
@@ -31,6 +37,14 @@ void SendKey(win::HWND control, int key, const QString& text, Qt::KeyboardModifi
   QApplication::sendEvent(widget, &release);
 }
 
+// A left-button press and release at a point of a widget.
+std::pair<std::unique_ptr<QMouseEvent>, std::unique_ptr<QMouseEvent>> ClickEvents(QPointF local, QPointF global) {
+  return {std::make_unique<QMouseEvent>(QEvent::MouseButtonPress, local, global, Qt::LeftButton, Qt::LeftButton,
+                                        Qt::NoModifier),
+          std::make_unique<QMouseEvent>(QEvent::MouseButtonRelease, local, global, Qt::LeftButton, Qt::NoButton,
+                                        Qt::NoModifier)};
+}
+
 }  // namespace
 
 void TypeCharacters(win::HWND control, const std::u16string& characters) {
@@ -38,6 +52,80 @@ void TypeCharacters(win::HWND control, const std::u16string& characters) {
 }
 
 void PressBackspace(win::HWND control) { SendKey(control, Qt::Key_Backspace, QStringLiteral("\b"), Qt::NoModifier); }
+
+void ClickControl(win::HWND control) {
+  QWidget* widget = WidgetOf(control);
+  if (widget == nullptr) return;
+  const QPointF middle = QRectF(widget->rect()).center();
+  auto [press, release] = ClickEvents(middle, widget->mapToGlobal(middle));
+  QApplication::sendEvent(widget, press.get());
+  QApplication::sendEvent(widget, release.get());
+}
+
+std::function<void()> QueuedClick(win::HWND control) {
+  // The widget and the point are looked up now, on the window's thread; posting an event is safe
+  // from any thread.
+  // The control must outlive the calls.
+  QWidget* widget = WidgetOf(control);
+  if (widget == nullptr) return [] {};
+  const QPointF middle = QRectF(widget->rect()).center();
+  const QPointF global = widget->mapToGlobal(middle);
+  return [widget, middle, global] {
+    auto [press, release] = ClickEvents(middle, global);
+    QApplication::postEvent(widget, press.release());
+    QApplication::postEvent(widget, release.release());
+  };
+}
+
+namespace {
+
+// Asks its widget for a repaint when it receives a paint request, as the window system's expose
+// handling does.
+class RepaintRequester : public QObject {
+ public:
+  explicit RepaintRequester(QWidget* widget) : QObject(widget), m_widget(widget) {}
+  bool event(QEvent* event) override {
+    if (event->type() != QEvent::UpdateRequest) return QObject::event(event);
+    m_widget->update();
+    return true;
+  }
+
+ private:
+  QWidget* m_widget;
+};
+
+}  // namespace
+
+std::function<void()> QueuedRepaint(win::HWND control) {
+  QWidget* widget = WidgetOf(control);
+  if (widget == nullptr) return [] {};
+  auto* requester = new RepaintRequester(widget);  // owned by the widget
+  return [requester] { QApplication::postEvent(requester, new QEvent(QEvent::UpdateRequest)); };
+}
+
+struct PaintWatch::Filter : QObject {
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint) times.push_back(std::chrono::steady_clock::now());
+    return false;
+  }
+  QPointer<QWidget> widget;
+  std::vector<std::chrono::steady_clock::time_point> times;
+};
+
+PaintWatch::PaintWatch(win::HWND control) : m_filter(std::make_unique<Filter>()) {
+  m_filter->widget = WidgetOf(control);
+  if (m_filter->widget) m_filter->widget->installEventFilter(m_filter.get());
+}
+
+PaintWatch::~PaintWatch() {
+  if (m_filter->widget) m_filter->widget->removeEventFilter(m_filter.get());
+}
+
+int PaintWatch::CountBetween(std::chrono::steady_clock::time_point from,
+                             std::chrono::steady_clock::time_point to) const {
+  return static_cast<int>(std::count_if(m_filter->times.begin(), m_filter->times.end(),
+                                        [&](auto t) { return t >= from && t <= to; }));
+}
 
 void PressControlKey(win::HWND control, char letter) {
   SendKey(control, QChar(letter).toUpper().unicode(), QString(), Qt::ControlModifier);

@@ -4,7 +4,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <string>
+#include <thread>  // std::chrono: <chrono> itself cannot be compiled for GBK texts
 
 #include "platform/ui/window.h"
 
@@ -13,6 +16,29 @@ namespace qvtest {
 // Key presses delivered to the control as the window system delivers them.
 void TypeCharacters(win::HWND control, const std::u16string& characters);
 void PressBackspace(win::HWND control);
+// A left-button click in the middle of the control, as the mouse delivers it.
+void ClickControl(win::HWND control);
+// The same click queued as the window system queues it, delivered when the window's thread next
+// processes its input. The returned function may be called from any thread, once or more.
+std::function<void()> QueuedClick(win::HWND control);
+// A repaint of the control asked for as the window system asks for one, from any thread: the
+// control is marked for repainting when the window's thread next handles its paint requests. The
+// returned function may be called from any thread while the control exists.
+std::function<void()> QueuedRepaint(win::HWND control);
+// Counts the paint events that reach the control while it lives, with the time of each.
+class PaintWatch {
+ public:
+  explicit PaintWatch(win::HWND control);
+  ~PaintWatch();
+  PaintWatch(const PaintWatch&) = delete;
+  PaintWatch& operator=(const PaintWatch&) = delete;
+  // Paint events that arrived in [from, to].
+  int CountBetween(std::chrono::steady_clock::time_point from, std::chrono::steady_clock::time_point to) const;
+
+ private:
+  struct Filter;
+  std::unique_ptr<Filter> m_filter;
+};
 // Ctrl and a letter, such as 'C' to copy or 'V' to paste.
 void PressControlKey(win::HWND control, char letter);
 // Text an input method commits into the control.
