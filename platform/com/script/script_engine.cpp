@@ -16,11 +16,13 @@
 #include <cmath>
 #include <csetjmp>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <utility>
 
 #include "platform/com/script/script_arena.h"
+#include "platform/com/script/script_code_cache.h"
 #include "platform/com/script/script_text.h"
 #include "platform/com/script/script_watchdog.h"
 
@@ -127,6 +129,8 @@ class ScriptHeap : public std::enable_shared_from_this<ScriptHeap> {
   void SetTimeout(int32_t milliseconds) { m_timeout = milliseconds; }
 
   EvalResult Run(std::string_view source, SourceKind kind);
+  // Moves the compiled form that a Run left in the stash into the process's store.
+  void StoreCompiledForm(CodeKind kind, std::string_view source) noexcept;
   EvalResult StringForm(uint32_t slot);
   EvalResult GetMember(uint32_t slot, std::string_view name);
   EvalResult HasMember(uint32_t slot, std::string_view name);
@@ -352,6 +356,9 @@ EvalResult ScriptHeap::Finish(CallStatus status, const TopValue& top, uint32_t s
 // ---------------------------------------------------------------------------------------------
 // Operations
 
+// The stash key under which Run leaves the compiled form of a text for StoreCompiledForm.
+constexpr const char* kCompiledFormKey = "compiledForm";
+
 EvalResult ScriptHeap::Run(std::string_view source, SourceKind kind) {
   if (!Alive()) return EvalResult{{}, MakeError(ErrorKind::EngineFailure, kContextGone)};
   TopValue top;
@@ -360,24 +367,71 @@ EvalResult ScriptHeap::Run(std::string_view source, SourceKind kind) {
   const uint64_t refusalsBefore = m_arena.Refusals();
   const char* const text = source.data();
   const duk_size_t length = source.size();
+  // A text compiled before in this process is loaded from its compiled form; the second time a
+  // text is compiled its compiled form is kept for the next contexts.
+  CompiledCodeCache& cache = CompiledCodeCache::Process();
+  const CodeKind codeKind = kind == SourceKind::Eval ? CodeKind::Eval : CodeKind::Program;
+  const std::shared_ptr<const std::string> found = cache.Find(codeKind, source);
+  const bool keepForm = !found && cache.WantsCompiledForm(codeKind, source);
+  const char* const form = found ? found->data() : nullptr;
+  const duk_size_t formSize = found ? found->size() : 0;
   auto step = [&](duk_context* ctx) noexcept -> duk_ret_t {
+    if (form != nullptr) {
+      std::memcpy(duk_push_fixed_buffer(ctx, formSize), form, formSize);
+      duk_load_function(ctx);
+    } else {
+      const duk_uint_t flags = DUK_COMPILE_NOSOURCE | DUK_COMPILE_NOFILENAME;
+      duk_compile_raw(ctx, text, length, kind == SourceKind::Eval ? flags | DUK_COMPILE_EVAL : flags);
+      if (keepForm) {
+        duk_push_heap_stash(ctx);
+        duk_dup(ctx, -2);
+        duk_dump_function(ctx);
+        duk_put_prop_string(ctx, -2, kCompiledFormKey);
+        duk_pop(ctx);
+      }
+    }
+    compiled = true;
     if (kind == SourceKind::Eval) {
       // Eval code run with the global object as `this` and the global scope as its scope: the
       // semantics of an indirect eval, so its `var` and function declarations become globals.
-      duk_compile_raw(ctx, text, length, DUK_COMPILE_EVAL | DUK_COMPILE_NOSOURCE | DUK_COMPILE_NOFILENAME);
-      compiled = true;
       duk_push_global_object(ctx);
       duk_call_method(ctx, 0);
       ShapeTop(ctx, slot, top);
       return 1;
     }
-    duk_compile_raw(ctx, text, length, DUK_COMPILE_NOSOURCE | DUK_COMPILE_NOFILENAME);
-    compiled = true;
     duk_call(ctx, 0);
     return 0;  // a program's value is not wanted; safe_call pushes undefined in its place
   };
   const CallStatus status = Protected(Timing::Limited, 0, step);
-  return Finish(status, top, slot, compiled ? ErrorKind::Runtime : ErrorKind::Compile, refusalsBefore);
+  EvalResult result =
+      Finish(status, top, slot, compiled ? ErrorKind::Runtime : ErrorKind::Compile, refusalsBefore);
+  // The text compiled even when running it failed: its compiled form is as good.
+  if (keepForm && compiled && status != CallStatus::Abandoned) StoreCompiledForm(codeKind, source);
+  return result;
+}
+
+void ScriptHeap::StoreCompiledForm(CodeKind kind, std::string_view source) noexcept {
+  auto take = [](duk_context* ctx) noexcept -> duk_ret_t {
+    duk_push_heap_stash(ctx);
+    duk_get_prop_string(ctx, -1, kCompiledFormKey);
+    duk_del_prop_string(ctx, -2, kCompiledFormKey);
+    return 1;
+  };
+  const CallStatus status = Protected(Timing::Unlimited, 0, take);
+  if (status == CallStatus::Abandoned) return;
+  const char* data = nullptr;
+  duk_size_t size = 0;
+  auto read = [&]() noexcept {
+    if (duk_is_buffer_data(m_ctx, -1)) data = static_cast<const char*>(duk_get_buffer_data(m_ctx, -1, &size));
+  };
+  if (status == CallStatus::Success && Escaped(Timing::Unlimited, read) && data != nullptr) {
+    // Keeping the form is only a saving: when memory is short it is simply not kept.
+    try {
+      CompiledCodeCache::Process().Store(kind, source, std::string(data, size));
+    } catch (...) {
+    }
+  }
+  PopTop();
 }
 
 EvalResult ScriptHeap::StringForm(uint32_t slot) {
