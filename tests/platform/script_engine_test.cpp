@@ -4,7 +4,10 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <string>
+
+#include <unistd.h>
 
 namespace win::script {
 namespace {
@@ -339,6 +342,24 @@ TEST(ScriptEngine, FatalErrorRestartsTheContext) {
   EXPECT_EQ(held.object->StringForm().error.kind, ErrorKind::EngineFailure);
   EXPECT_EQ(engine.Eval(u"g").error.kind, ErrorKind::Runtime);  // the new context is empty
   EXPECT_EQ(EvalInt(engine, u"2 + 2"), 4);
+}
+
+// Dropping a context runs no more script: a finalizer that never returns cannot hang the release.
+TEST(ScriptEngineDeathTest, DroppingAContextRunsNoFinalizer) {
+  ScriptEngine probe;
+  ASSERT_EQ(EvalText(probe, u"typeof Duktape.fin"), u"function");
+  EXPECT_EXIT(
+      {
+        alarm(5);
+        {
+          ScriptEngine engine;
+          engine.Eval(u"var kept = {}; Duktape.fin(kept, function () { while (true) {} })");
+          engine.Reset();
+          engine.Eval(u"var again = {}; Duktape.fin(again, function () { while (true) {} })");
+        }
+        std::_Exit(0);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 class ScriptTimeout : public testing::Test {

@@ -243,10 +243,12 @@ std::shared_ptr<ScriptHeap> ScriptHeap::Create(size_t limit, int32_t timeout, Sc
 }
 
 ScriptHeap::~ScriptHeap() {
-  if (m_ctx == nullptr) return;
-  auto body = [this]() noexcept { duk_destroy_heap(m_ctx); };
-  if (Escaped(Timing::Unlimited, body)) m_ctx = nullptr;
-  // The arena frees whatever is left either way.
+  // Every block of the heap is the arena's, and nothing outside the heap refers into it, so the
+  // arena gives it all back at once. Taking the heap apart through the engine would cost a walk
+  // over every object and would also run the finalizers that scripts registered: they could not
+  // reach anything outside the heap, but one that never returns would hang the release.
+  m_ctx = nullptr;
+  m_arena.ReleaseAll();
 }
 
 // ---------------------------------------------------------------------------------------------
