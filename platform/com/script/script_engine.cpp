@@ -12,6 +12,7 @@
 #include "platform/com/script/script_engine.h"
 
 #include <duktape.h>
+#include <pthread.h>
 
 #include <cmath>
 #include <csetjmp>
@@ -539,6 +540,113 @@ EvalResult ScriptObject::HasMember(std::u16string_view name) const {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Heaps made ahead
+//
+// Setting up a heap is most of what a new context costs (the engine builds every built-in object
+// and interns their names), and a program that makes a context for each document it reads would
+// pay for it while the user waits. So one heap with the default cap is made ahead by a helper
+// thread, while the caller is busy with other things, and handed to the next context that needs
+// one. It has never run any script, so it is as fresh as a heap made on the spot. A context with
+// another cap, or one that finds no heap ready, makes its own as before.
+//
+// A heap belongs to no thread: it is made on the helper and afterwards used only by the thread
+// that took it, the mutex ordering the two. A fork waits until the helper is idle; the child has no
+// helper and starts one of its own when it needs one. The maker lives as long as the process: an
+// idle helper at exit holds nothing that needs tearing down.
+class HeapMaker {
+ public:
+  static HeapMaker& Process() {
+    static HeapMaker* const maker = new HeapMaker;
+    return *maker;
+  }
+
+  // A heap made ahead, or null; either way the next one is under way.
+  std::shared_ptr<ScriptHeap> Take() {
+    pthread_mutex_lock(&m_mutex);
+    std::shared_ptr<ScriptHeap> heap = std::move(m_ready);
+    m_ready.reset();
+    if (heap) ++m_taken;
+    m_wanted = true;
+    if (!m_running) StartHelper();
+    pthread_cond_broadcast(&m_wake);
+    pthread_mutex_unlock(&m_mutex);
+    return heap;
+  }
+
+  uint64_t Taken() {
+    pthread_mutex_lock(&m_mutex);
+    const uint64_t taken = m_taken;
+    pthread_mutex_unlock(&m_mutex);
+    return taken;
+  }
+
+ private:
+  HeapMaker() = default;
+
+  // Called with the mutex held.
+  void StartHelper() {
+    static pthread_once_t forkHandlers = PTHREAD_ONCE_INIT;
+    pthread_once(&forkHandlers, [] { pthread_atfork(&BeforeFork, &AfterForkInParent, &AfterForkInChild); });
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    pthread_t thread;
+    m_running = pthread_create(&thread, &attributes, &Helper, this) == 0;
+    pthread_attr_destroy(&attributes);
+  }
+
+  static void* Helper(void* self) {
+    static_cast<HeapMaker*>(self)->Work();
+    return nullptr;
+  }
+
+  void Work() {
+    pthread_mutex_lock(&m_mutex);
+    for (;;) {
+      while (!m_wanted) pthread_cond_wait(&m_wake, &m_mutex);
+      m_wanted = false;
+      if (m_ready) continue;
+      m_making = true;
+      pthread_mutex_unlock(&m_mutex);
+      ScriptError error;
+      std::shared_ptr<ScriptHeap> heap;
+      try {
+        heap = ScriptHeap::Create(ScriptEngine::kDefaultMemoryLimit, ScriptEngine::kDefaultTimeout, error);
+      } catch (...) {
+        // Out of memory: the next context makes its own heap and meets the failure itself.
+      }
+      pthread_mutex_lock(&m_mutex);
+      if (!m_ready) m_ready = std::move(heap);
+      m_making = false;
+      pthread_cond_broadcast(&m_wake);
+    }
+  }
+
+  static void BeforeFork() {
+    HeapMaker& maker = Process();
+    pthread_mutex_lock(&maker.m_mutex);
+    while (maker.m_making) pthread_cond_wait(&maker.m_wake, &maker.m_mutex);
+  }
+  static void AfterForkInParent() { pthread_mutex_unlock(&Process().m_mutex); }
+  static void AfterForkInChild() {
+    // The helper did not come along; its lock and condition start over unused.
+    HeapMaker& maker = Process();
+    maker.m_mutex = PTHREAD_MUTEX_INITIALIZER;
+    maker.m_wake = PTHREAD_COND_INITIALIZER;
+    maker.m_running = false;
+    maker.m_wanted = false;
+  }
+
+  pthread_mutex_t m_mutex = PTHREAD_MUTEX_INITIALIZER;
+  pthread_cond_t m_wake = PTHREAD_COND_INITIALIZER;
+  bool m_running = false;
+  bool m_wanted = false;
+  bool m_making = false;
+  std::shared_ptr<ScriptHeap> m_ready;
+  uint64_t m_taken = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
 // ScriptEngine
 
 ScriptEngine::~ScriptEngine() = default;
@@ -559,9 +667,17 @@ void ScriptEngine::Reset() { m_heap.reset(); }
 
 ScriptHeap* ScriptEngine::LiveHeap(ScriptError& error) {
   if (m_heap && m_heap->Alive()) return m_heap.get();
-  m_heap = ScriptHeap::Create(m_memoryLimit, m_timeout, error);
+  m_heap.reset();
+  if (m_memoryLimit == kDefaultMemoryLimit) m_heap = HeapMaker::Process().Take();
+  if (m_heap) {
+    m_heap->SetTimeout(m_timeout);
+  } else {
+    m_heap = ScriptHeap::Create(m_memoryLimit, m_timeout, error);
+  }
   return m_heap.get();
 }
+
+uint64_t ScriptEngine::HeapsMadeAheadForTesting() { return HeapMaker::Process().Taken(); }
 
 ScriptError ScriptEngine::AddCode(std::u16string_view code) {
   return Guarded([&] {
