@@ -13,6 +13,7 @@
 
 #include <duktape.h>
 #include <pthread.h>
+#include <signal.h>
 
 #include <cmath>
 #include <csetjmp>
@@ -382,9 +383,11 @@ EvalResult ScriptHeap::Run(std::string_view source, SourceKind kind) {
     if (form != nullptr) {
       std::memcpy(duk_push_fixed_buffer(ctx, formSize), form, formSize);
       duk_load_function(ctx);
+      compiled = true;
     } else {
       const duk_uint_t flags = DUK_COMPILE_NOSOURCE | DUK_COMPILE_NOFILENAME;
       duk_compile_raw(ctx, text, length, kind == SourceKind::Eval ? flags | DUK_COMPILE_EVAL : flags);
+      compiled = true;
       if (keepForm) {
         duk_push_heap_stash(ctx);
         duk_dup(ctx, -2);
@@ -393,7 +396,6 @@ EvalResult ScriptHeap::Run(std::string_view source, SourceKind kind) {
         duk_pop(ctx);
       }
     }
-    compiled = true;
     if (kind == SourceKind::Eval) {
       // Eval code run with the global object as `this` and the global scope as its scope: the
       // semantics of an indirect eval, so its `var` and function declarations become globals.
@@ -590,8 +592,13 @@ class HeapMaker {
     pthread_attr_t attributes;
     pthread_attr_init(&attributes);
     pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    // The helper takes no signals: those meant for the process go to the threads that expect them.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
     pthread_t thread;
     m_running = pthread_create(&thread, &attributes, &Helper, this) == 0;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     pthread_attr_destroy(&attributes);
   }
 
