@@ -4,7 +4,11 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdlib>
 #include <string>
+#include <thread>
+
+#include <unistd.h>
 
 namespace win::script {
 namespace {
@@ -86,6 +90,35 @@ TEST(ScriptEngine, ContextsAreIndependent) {
   one.Reset();
   EXPECT_EQ(one.Eval(u"da").error.kind, ErrorKind::Runtime);  // fresh scope after Reset
   EXPECT_EQ(EvalText(two, u"da"), u"two");
+}
+
+// Heaps made ahead on the helper thread are as fresh as any: nothing of an earlier context shows,
+// and they work on the thread that takes them, also in a forked child.
+TEST(ScriptEngine, HeapsMadeAheadAreFresh) {
+  const uint64_t before = ScriptEngine::HeapsMadeAheadForTesting();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (ScriptEngine::HeapsMadeAheadForTesting() == before && std::chrono::steady_clock::now() < deadline) {
+    ScriptEngine engine;
+    EvalOk(engine, u"var leftOver = 1; Object.prototype.leaked = 2; JSON.parse = null");
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  ASSERT_GT(ScriptEngine::HeapsMadeAheadForTesting(), before);
+  for (int i = 0; i < 3; ++i) {
+    ScriptEngine engine;
+    EXPECT_EQ(EvalText(engine, u"typeof leftOver + ({}).leaked + typeof JSON.parse"), u"undefinedundefinedfunction");
+    EvalOk(engine, u"var leftOver = 1; Object.prototype.leaked = 2; JSON.parse = null");
+  }
+  EXPECT_EXIT(
+      {
+        alarm(5);
+        for (int i = 0; i < 20; ++i) {
+          ScriptEngine engine;
+          if (engine.Eval(u"typeof leftOver").value.text != u"undefined") std::_Exit(1);
+          engine.Eval(u"var leftOver = 1");
+        }
+        std::_Exit(0);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 TEST(ScriptEngine, ResultKindsFollowTheWindowsControl) {
@@ -339,6 +372,24 @@ TEST(ScriptEngine, FatalErrorRestartsTheContext) {
   EXPECT_EQ(held.object->StringForm().error.kind, ErrorKind::EngineFailure);
   EXPECT_EQ(engine.Eval(u"g").error.kind, ErrorKind::Runtime);  // the new context is empty
   EXPECT_EQ(EvalInt(engine, u"2 + 2"), 4);
+}
+
+// Dropping a context runs no more script: a finalizer that never returns cannot hang the release.
+TEST(ScriptEngineDeathTest, DroppingAContextRunsNoFinalizer) {
+  ScriptEngine probe;
+  ASSERT_EQ(EvalText(probe, u"typeof Duktape.fin"), u"function");
+  EXPECT_EXIT(
+      {
+        alarm(5);
+        {
+          ScriptEngine engine;
+          engine.Eval(u"var kept = {}; Duktape.fin(kept, function () { while (true) {} })");
+          engine.Reset();
+          engine.Eval(u"var again = {}; Duktape.fin(again, function () { while (true) {} })");
+        }
+        std::_Exit(0);
+      },
+      testing::ExitedWithCode(0), "");
 }
 
 class ScriptTimeout : public testing::Test {

@@ -12,15 +12,19 @@
 #include "platform/com/script/script_engine.h"
 
 #include <duktape.h>
+#include <pthread.h>
+#include <signal.h>
 
 #include <cmath>
 #include <csetjmp>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <utility>
 
 #include "platform/com/script/script_arena.h"
+#include "platform/com/script/script_code_cache.h"
 #include "platform/com/script/script_text.h"
 #include "platform/com/script/script_watchdog.h"
 
@@ -127,6 +131,8 @@ class ScriptHeap : public std::enable_shared_from_this<ScriptHeap> {
   void SetTimeout(int32_t milliseconds) { m_timeout = milliseconds; }
 
   EvalResult Run(std::string_view source, SourceKind kind);
+  // Moves the compiled form that a Run left in the stash into the process's store.
+  void StoreCompiledForm(CodeKind kind, std::string_view source) noexcept;
   EvalResult StringForm(uint32_t slot);
   EvalResult GetMember(uint32_t slot, std::string_view name);
   EvalResult HasMember(uint32_t slot, std::string_view name);
@@ -239,10 +245,12 @@ std::shared_ptr<ScriptHeap> ScriptHeap::Create(size_t limit, int32_t timeout, Sc
 }
 
 ScriptHeap::~ScriptHeap() {
-  if (m_ctx == nullptr) return;
-  auto body = [this]() noexcept { duk_destroy_heap(m_ctx); };
-  if (Escaped(Timing::Unlimited, body)) m_ctx = nullptr;
-  // The arena frees whatever is left either way.
+  // Every block of the heap is the arena's, and nothing outside the heap refers into it, so the
+  // arena gives it all back at once. Taking the heap apart through the engine would cost a walk
+  // over every object and would also run the finalizers that scripts registered: they could not
+  // reach anything outside the heap, but one that never returns would hang the release.
+  m_ctx = nullptr;
+  m_arena.ReleaseAll();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -352,6 +360,9 @@ EvalResult ScriptHeap::Finish(CallStatus status, const TopValue& top, uint32_t s
 // ---------------------------------------------------------------------------------------------
 // Operations
 
+// The stash key under which Run leaves the compiled form of a text for StoreCompiledForm.
+constexpr const char* kCompiledFormKey = "compiledForm";
+
 EvalResult ScriptHeap::Run(std::string_view source, SourceKind kind) {
   if (!Alive()) return EvalResult{{}, MakeError(ErrorKind::EngineFailure, kContextGone)};
   TopValue top;
@@ -360,24 +371,72 @@ EvalResult ScriptHeap::Run(std::string_view source, SourceKind kind) {
   const uint64_t refusalsBefore = m_arena.Refusals();
   const char* const text = source.data();
   const duk_size_t length = source.size();
+  // A text compiled before in this process is loaded from its compiled form; the second time a
+  // text is compiled its compiled form is kept for the next contexts.
+  CompiledCodeCache& cache = CompiledCodeCache::Process();
+  const CodeKind codeKind = kind == SourceKind::Eval ? CodeKind::Eval : CodeKind::Program;
+  const std::shared_ptr<const std::string> found = cache.Find(codeKind, source);
+  const bool keepForm = !found && cache.WantsCompiledForm(codeKind, source);
+  const char* const form = found ? found->data() : nullptr;
+  const duk_size_t formSize = found ? found->size() : 0;
   auto step = [&](duk_context* ctx) noexcept -> duk_ret_t {
+    if (form != nullptr) {
+      std::memcpy(duk_push_fixed_buffer(ctx, formSize), form, formSize);
+      duk_load_function(ctx);
+      compiled = true;
+    } else {
+      const duk_uint_t flags = DUK_COMPILE_NOSOURCE | DUK_COMPILE_NOFILENAME;
+      duk_compile_raw(ctx, text, length, kind == SourceKind::Eval ? flags | DUK_COMPILE_EVAL : flags);
+      compiled = true;
+      if (keepForm) {
+        duk_push_heap_stash(ctx);
+        duk_dup(ctx, -2);
+        duk_dump_function(ctx);
+        duk_put_prop_string(ctx, -2, kCompiledFormKey);
+        duk_pop(ctx);
+      }
+    }
     if (kind == SourceKind::Eval) {
       // Eval code run with the global object as `this` and the global scope as its scope: the
       // semantics of an indirect eval, so its `var` and function declarations become globals.
-      duk_compile_raw(ctx, text, length, DUK_COMPILE_EVAL | DUK_COMPILE_NOSOURCE | DUK_COMPILE_NOFILENAME);
-      compiled = true;
       duk_push_global_object(ctx);
       duk_call_method(ctx, 0);
       ShapeTop(ctx, slot, top);
       return 1;
     }
-    duk_compile_raw(ctx, text, length, DUK_COMPILE_NOSOURCE | DUK_COMPILE_NOFILENAME);
-    compiled = true;
     duk_call(ctx, 0);
     return 0;  // a program's value is not wanted; safe_call pushes undefined in its place
   };
   const CallStatus status = Protected(Timing::Limited, 0, step);
-  return Finish(status, top, slot, compiled ? ErrorKind::Runtime : ErrorKind::Compile, refusalsBefore);
+  EvalResult result =
+      Finish(status, top, slot, compiled ? ErrorKind::Runtime : ErrorKind::Compile, refusalsBefore);
+  // The text compiled even when running it failed: its compiled form is as good.
+  if (keepForm && compiled && status != CallStatus::Abandoned) StoreCompiledForm(codeKind, source);
+  return result;
+}
+
+void ScriptHeap::StoreCompiledForm(CodeKind kind, std::string_view source) noexcept {
+  auto take = [](duk_context* ctx) noexcept -> duk_ret_t {
+    duk_push_heap_stash(ctx);
+    duk_get_prop_string(ctx, -1, kCompiledFormKey);
+    duk_del_prop_string(ctx, -2, kCompiledFormKey);
+    return 1;
+  };
+  const CallStatus status = Protected(Timing::Unlimited, 0, take);
+  if (status == CallStatus::Abandoned) return;
+  const char* data = nullptr;
+  duk_size_t size = 0;
+  auto read = [&]() noexcept {
+    if (duk_is_buffer_data(m_ctx, -1)) data = static_cast<const char*>(duk_get_buffer_data(m_ctx, -1, &size));
+  };
+  if (status == CallStatus::Success && Escaped(Timing::Unlimited, read) && data != nullptr) {
+    // Keeping the form is only a saving: when memory is short it is simply not kept.
+    try {
+      CompiledCodeCache::Process().Store(kind, source, std::string(data, size));
+    } catch (...) {
+    }
+  }
+  PopTop();
 }
 
 EvalResult ScriptHeap::StringForm(uint32_t slot) {
@@ -483,6 +542,118 @@ EvalResult ScriptObject::HasMember(std::u16string_view name) const {
 }
 
 // ---------------------------------------------------------------------------------------------
+// Heaps made ahead
+//
+// Setting up a heap is most of what a new context costs (the engine builds every built-in object
+// and interns their names), and a program that makes a context for each document it reads would
+// pay for it while the user waits. So one heap with the default cap is made ahead by a helper
+// thread, while the caller is busy with other things, and handed to the next context that needs
+// one. It has never run any script, so it is as fresh as a heap made on the spot. A context with
+// another cap, or one that finds no heap ready, makes its own as before.
+//
+// A heap belongs to no thread: it is made on the helper and afterwards used only by the thread
+// that took it, the mutex ordering the two. A fork waits until the helper is idle; the child has no
+// helper and starts one of its own when it needs one. The maker lives as long as the process: an
+// idle helper at exit holds nothing that needs tearing down.
+class HeapMaker {
+ public:
+  static HeapMaker& Process() {
+    static HeapMaker* const maker = new HeapMaker;
+    return *maker;
+  }
+
+  // A heap made ahead, or null; either way the next one is under way.
+  std::shared_ptr<ScriptHeap> Take() {
+    pthread_mutex_lock(&m_mutex);
+    std::shared_ptr<ScriptHeap> heap = std::move(m_ready);
+    m_ready.reset();
+    if (heap) ++m_taken;
+    m_wanted = true;
+    if (!m_running) StartHelper();
+    pthread_cond_broadcast(&m_wake);
+    pthread_mutex_unlock(&m_mutex);
+    return heap;
+  }
+
+  uint64_t Taken() {
+    pthread_mutex_lock(&m_mutex);
+    const uint64_t taken = m_taken;
+    pthread_mutex_unlock(&m_mutex);
+    return taken;
+  }
+
+ private:
+  HeapMaker() = default;
+
+  // Called with the mutex held.
+  void StartHelper() {
+    static pthread_once_t forkHandlers = PTHREAD_ONCE_INIT;
+    pthread_once(&forkHandlers, [] { pthread_atfork(&BeforeFork, &AfterForkInParent, &AfterForkInChild); });
+    pthread_attr_t attributes;
+    pthread_attr_init(&attributes);
+    pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+    // The helper takes no signals: those meant for the process go to the threads that expect them.
+    sigset_t all, previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
+    pthread_t thread;
+    m_running = pthread_create(&thread, &attributes, &Helper, this) == 0;
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    pthread_attr_destroy(&attributes);
+  }
+
+  static void* Helper(void* self) {
+    static_cast<HeapMaker*>(self)->Work();
+    return nullptr;
+  }
+
+  void Work() {
+    pthread_mutex_lock(&m_mutex);
+    for (;;) {
+      while (!m_wanted) pthread_cond_wait(&m_wake, &m_mutex);
+      m_wanted = false;
+      if (m_ready) continue;
+      m_making = true;
+      pthread_mutex_unlock(&m_mutex);
+      ScriptError error;
+      std::shared_ptr<ScriptHeap> heap;
+      try {
+        heap = ScriptHeap::Create(ScriptEngine::kDefaultMemoryLimit, ScriptEngine::kDefaultTimeout, error);
+      } catch (...) {
+        // Out of memory: the next context makes its own heap and meets the failure itself.
+      }
+      pthread_mutex_lock(&m_mutex);
+      if (!m_ready) m_ready = std::move(heap);
+      m_making = false;
+      pthread_cond_broadcast(&m_wake);
+    }
+  }
+
+  static void BeforeFork() {
+    HeapMaker& maker = Process();
+    pthread_mutex_lock(&maker.m_mutex);
+    while (maker.m_making) pthread_cond_wait(&maker.m_wake, &maker.m_mutex);
+  }
+  static void AfterForkInParent() { pthread_mutex_unlock(&Process().m_mutex); }
+  static void AfterForkInChild() {
+    // The helper did not come along; its lock and condition start over unused.
+    HeapMaker& maker = Process();
+    maker.m_mutex = PTHREAD_MUTEX_INITIALIZER;
+    maker.m_wake = PTHREAD_COND_INITIALIZER;
+    maker.m_running = false;
+    maker.m_wanted = false;
+  }
+
+  pthread_mutex_t m_mutex = PTHREAD_MUTEX_INITIALIZER;
+  pthread_cond_t m_wake = PTHREAD_COND_INITIALIZER;
+  bool m_running = false;
+  bool m_wanted = false;
+  bool m_making = false;
+  std::shared_ptr<ScriptHeap> m_ready;
+  uint64_t m_taken = 0;
+};
+
+// ---------------------------------------------------------------------------------------------
 // ScriptEngine
 
 ScriptEngine::~ScriptEngine() = default;
@@ -503,9 +674,17 @@ void ScriptEngine::Reset() { m_heap.reset(); }
 
 ScriptHeap* ScriptEngine::LiveHeap(ScriptError& error) {
   if (m_heap && m_heap->Alive()) return m_heap.get();
-  m_heap = ScriptHeap::Create(m_memoryLimit, m_timeout, error);
+  m_heap.reset();
+  if (m_memoryLimit == kDefaultMemoryLimit) m_heap = HeapMaker::Process().Take();
+  if (m_heap) {
+    m_heap->SetTimeout(m_timeout);
+  } else {
+    m_heap = ScriptHeap::Create(m_memoryLimit, m_timeout, error);
+  }
   return m_heap.get();
 }
+
+uint64_t ScriptEngine::HeapsMadeAheadForTesting() { return HeapMaker::Process().Taken(); }
 
 ScriptError ScriptEngine::AddCode(std::u16string_view code) {
   return Guarded([&] {

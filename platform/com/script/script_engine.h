@@ -116,6 +116,9 @@ class ScriptEngine {
   // Whether the time limit can be enforced in this process (see script_watchdog.h).
   static bool TimeoutsAvailable();
 
+  // Test hook: how many contexts so far got a heap that was made ahead for them.
+  static uint64_t HeapsMadeAheadForTesting();
+
   // Test hook: makes the engine report a fatal error in the current context, as a corrupted heap
   // would. Gives the error the call reports.
   ScriptError RaiseFatalErrorForTesting();
