@@ -104,6 +104,9 @@ void InstallWindowTemplateServices(const WindowTemplateServices& services) { Sta
 
 void InitialiseRuntime(const ProgramDescription& d) {
   auto& s = State();
+  // A runtime set up again after a finished shutdown starts a new life: its next shutdown must
+  // release what this one loads.
+  s.info.shuttingDown = false;
   s.heap = win::GetProcessHeap();
   s.info.formatValue = d.formatValue;
   s.info.reserved = d.reserved;

@@ -125,6 +125,19 @@ TEST(StartupDeathTest, CleanupsRunOnceInRegistrationOrderWithTheirIndex) {
       testing::ExitedWithCode(3), "cleanup second 0\ncleanup first 1\nnotify 6 service=none\nole 0\n$");
 }
 
+TEST(StartupDeathTest, ARuntimeSetUpAgainAfterShutdownShutsDownAgain) {
+  EXPECT_EXIT(
+      {
+        InitialiseRuntime(TestDescription());
+        ShutdownRuntime(0);
+        InitialiseRuntime(TestDescription());
+        RegisterCleanup(&FirstCleanup);
+        ShutdownRuntime(0);
+        win::ExitProcess(3);
+      },
+      testing::ExitedWithCode(3), "cleanup first 0\nnotify 6 service=none\n$");
+}
+
 TEST(StartupDeathTest, MessageLoopIsNotEnteredWithoutWindows) {
   EXPECT_EXIT(
       {
