@@ -3,9 +3,6 @@
 // and the answer box afterwards.
 #include <gtest/gtest.h>
 
-#include <sys/socket.h>
-#include <netinet/in.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -42,18 +39,6 @@ constexpr const char* kSampleQuestionPath =
     "%E6%8C%87%E4%BB%A4%E7%B3%BB%E7%BB%9F%E4%B8%AD%E9%87%87%E7%94%A8%E4%B8%8D%E5%90%8C%E5%AF%BB%E5%9D%80%E6%96%B9"
     "%E5%BC%8F%E7%9A%84%E7%9B%AE%E7%9A%84%E6%98%AF";
 
-// A port on 127.0.0.1 where nothing listens.
-uint16_t ClosedPort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  bind(s, reinterpret_cast<sockaddr*>(&address), size);
-  getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
-  close(s);
-  return ntohs(address.sin_port);
-}
 
 class QueryActionTest : public testing::Test {
  protected:
@@ -219,7 +204,7 @@ TEST_F(QueryActionTest, ThePlatformChosenAtEachClickPicksTheAddress) {
 }
 
 TEST_F(QueryActionTest, AnUnreachableServiceShowsAFailedParse) {
-  qvtest::SetAnswerServicePort(ClosedPort());
+  qvtest::SetAnswerServicePort(qvtest::ClosedPort());
   Fill(u"q", u"", u"", u"1");
   Query();
   EXPECT_EQ(Gbk(Answer()), Gbk("答案：JSON解析失败"));

@@ -1,5 +1,9 @@
 #include "tests/app/query_service.h"
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 namespace qvtest {
@@ -69,6 +73,18 @@ bool QueryService::WaitForRequests(size_t count, int limitMs) const {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   return true;
+}
+
+uint16_t ClosedPort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t size = sizeof address;
+  bind(s, reinterpret_cast<sockaddr*>(&address), size);
+  getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
+  close(s);
+  return ntohs(address.sin_port);
 }
 
 }  // namespace qvtest

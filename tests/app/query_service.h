@@ -56,4 +56,7 @@ class QueryService {
   qv::test::RawServer m_server;  // last: it stops before the state its handler uses goes
 };
 
+// A port on 127.0.0.1 where nothing listens.
+uint16_t ClosedPort();
+
 }  // namespace qvtest

@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -81,17 +79,6 @@ int OpenDescriptors() {
   return count;
 }
 
-uint16_t ClosedPort() {
-  const int s = socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t size = sizeof address;
-  bind(s, reinterpret_cast<sockaddr*>(&address), size);
-  getsockname(s, reinterpret_cast<sockaddr*>(&address), &size);
-  close(s);
-  return ntohs(address.sin_port);
-}
 
 win::HWND Control(uint32_t unit) {
   qv::Component* c = qv::FindLiveComponent(kMainWindowId, unit);
@@ -106,7 +93,7 @@ TEST(QuerySoak, AnsweringRefusingAndSilentServicesInTurnLeaveNothingBehind) {
   answering.SetReply(R"({"data":"ok"})");
   qvtest::QueryService silent;
   silent.SetMode(qvtest::QueryService::Mode::Hang);
-  const uint16_t refusing = ClosedPort();
+  const uint16_t refusing = qvtest::ClosedPort();
   const uint16_t ports[] = {answering.Port(), refusing, silent.Port()};
 
   long before = 0;
